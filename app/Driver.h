@@ -1,0 +1,24 @@
+// The crossover calculation driver: one press of "Calc Crossover", from the entered values
+// to the coefficient files of every band.
+#pragma once
+
+#include <string>
+
+namespace tarn {
+
+// One complete run against Window(). Returns false without doing anything when a run is
+// already in progress (a second press while the first one pumps messages). An error ends
+// the run after the window has been put back to idle (cursor, timer, bar, workspace) and
+// is then thrown on to the caller, which shows it in the error box.
+bool XOButtonClick();
+
+// True from the start of a run to its end, message box included.
+bool CalculationRunning();
+
+// Number of ways for the four frequency values (-1 marks an unusable field).
+int NumberOfWays(double f1, double f2, double f3, double f4);
+
+// "Calculation N-way XO done".
+std::string CompletionMessage(int ways);
+
+} // namespace tarn

@@ -1,0 +1,43 @@
+#include "app/HeadlessWindow.h"
+
+namespace tarn {
+
+void HeadlessWindow::ProcessMessages() {
+    ++pumpCount;
+    if (onPump) onPump();
+}
+
+void HeadlessWindow::ShowMessage(const std::string& text) {
+    messages.push_back(text);
+    if (onMessage) onMessage(text);
+}
+
+void HeadlessWindow::ShowError(const std::string& text) {
+    errors.push_back(text);
+    if (onError) onError(text);
+}
+
+std::string HeadlessWindow::FieldText(int field) { return fields[field - 1]; }
+
+void HeadlessWindow::SetFieldText(int field, const std::string& text) {
+    fields[field - 1] = text;
+}
+
+void HeadlessWindow::SetFilterOrderValue(int value) {
+    filterOrderText = std::to_string(SpinEditLimit(value));
+}
+
+std::optional<std::string> HeadlessWindow::ChooseDirectory(const std::string& start) {
+    chooserStarts.push_back(start);
+    if (chooserAnswers.empty()) return std::nullopt;
+    auto answer = chooserAnswers.front();
+    chooserAnswers.pop_front();
+    return answer;
+}
+
+void HeadlessWindow::FileWritten(const std::string& path) {
+    filesWritten.push_back(path);
+    if (onFileWritten) onFileWritten(path);
+}
+
+} // namespace tarn

@@ -1,0 +1,45 @@
+// IniFile: the Windows private-profile read and write behaviour, for "Tarn.ini" and
+// "TarnProject.ini".
+//
+// Files are 8-bit Windows-1252 text, as the Windows program reads and writes them; this
+// class takes and returns UTF-8. Section and key names match case-insensitively, blanks
+// around names and values are ignored, lines may end in CR LF or LF. A write replaces one
+// key's value (or adds the key, or the section) and keeps every other line of the file
+// byte for byte; it reaches the disk at once, through a temporary file renamed over the
+// old one, so a crash never leaves a truncated settings file.
+#pragma once
+
+#include <string>
+
+namespace tarn {
+
+class IniFile {
+  public:
+    // fileName: the file's full name.
+    explicit IniFile(std::string fileName);
+
+    const std::string& FileName() const { return fileName_; }
+
+    // The key's value, at most 2047 characters, or def when the file, the section or the
+    // key does not exist.
+    std::string ReadString(const std::string& section, const std::string& key,
+                           const std::string& def) const;
+    // The key's value read by IntegerFromText, or def for a missing or unreadable value.
+    int ReadInteger(const std::string& section, const std::string& key, int def) const;
+
+    // Throws IniWriteError ("In <file> kann nicht geschrieben werden") when the file cannot
+    // be created or written.
+    void WriteString(const std::string& section, const std::string& key,
+                     const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, int value);
+
+  private:
+    std::string fileName_;
+};
+
+// Windows-1252 <-> UTF-8. Characters that Windows-1252 cannot hold become '?', so a text
+// is never cut short; undefined bytes read as U+FFFD.
+std::string Utf8ToCp1252(const std::string& utf8);
+std::string Cp1252ToUtf8(const std::string& cp1252);
+
+} // namespace tarn

@@ -1,0 +1,29 @@
+// The project and settings store: where the program's two settings files live, the
+// start-up load that settles the project directory, and File -> Project.
+#pragma once
+
+#include <string>
+
+namespace tarn {
+
+inline constexpr const char* AppIniName = "Tarn.ini";
+inline constexpr const char* ProjectIniName = "TarnProject.ini";
+inline constexpr const char* DefaultProjectName = "MyFirstProject";
+
+// Directory of the running executable with a trailing separator (from /proc/self/exe on
+// Linux, never from argv[0] or the working directory).
+std::string ExecutableDirectory();
+
+// "Tarn - Project: " + path, exactly as stored.
+std::string ProjectCaption(const std::string& projectPath);
+
+// First half of FormCreate: sets AppDir (to appDir) and ProjectPath, the caption, the four
+// fields and the filter order. Throws IniWriteError when "Tarn.ini" cannot be written; the
+// rest of the load is then skipped.
+void StartupLoad(const std::string& appDir);
+inline void StartupLoad() { StartupLoad(ExecutableDirectory()); }
+
+// File -> Project: the directory chooser, then ProjectPath, "Tarn.ini" and the caption.
+void ProjectClick();
+
+} // namespace tarn

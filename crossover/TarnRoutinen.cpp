@@ -1,0 +1,1 @@
+#include "crossover/TarnRoutinen.h"

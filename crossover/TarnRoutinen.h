@@ -1,0 +1,33 @@
+// TarnRoutinen: from entered texts to band responses in the workspace and coefficient files.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace tarn {
+
+// The crossover frequency [Hz] a field's text holds, rounded to a 32-bit float, or -1 when
+// the text is not a positive number. "1,5" reads as 1.5 whatever the process's locale.
+// Throws FloatOverflowError for a number beyond the range of a 32-bit float.
+float ParseFrequency(const std::string& text);
+
+// Band designs: each leaves a 65536-tap impulse response in SpecRe (zeros in SpecIm),
+// linear phase with its peak at sample 32768, or minimum phase when the window's option
+// is ticked. order: 1..50; frequencies [Hz], > 0.
+void DesignLowPass(std::int32_t order, double fc);
+void DesignHighPass(std::int32_t order, double fc);
+// fl: lower edge, the corner of the high-pass factor; fu: upper edge, of the low-pass
+// factor. Not swapped when given the wrong way round.
+void DesignBandPass(std::int32_t order, double fl, double fu);
+
+// Writes SpecRe as ProjectPath + name + ".dbl" (64-bit) or ".pcm" (32-bit). The file
+// appears under its name only once completely written; throws InOutError otherwise.
+void WriteCoefficients(const std::string& name);
+
+// Removes the coefficient files of an earlier run from ProjectPath.
+void DeleteOutputs();
+
+// Magnitude floor of every designed bin: -120 dB.
+inline constexpr double MagnitudeFloor = 1e-6;
+
+} // namespace tarn

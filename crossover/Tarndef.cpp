@@ -1,0 +1,27 @@
+#include "crossover/Tarndef.h"
+
+namespace tarn {
+
+std::string InOutMessage(int code) {
+    switch (code) {
+    case 2:
+        return "File not found";
+    case 3:
+        return "Invalid filename";
+    case 4:
+        return "Too many open files";
+    case 5:
+        return "File access denied";
+    case 101:
+        return "Disk full";
+    default:
+        return "I/O error " + std::to_string(code);
+    }
+}
+
+InOutError::InOutError(int code) : TarnError(InOutMessage(code)), code_(code) {}
+
+IniWriteError::IniWriteError(const std::string& fileName)
+    : TarnError("In " + fileName + " kann nicht geschrieben werden") {}
+
+} // namespace tarn

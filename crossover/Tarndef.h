@@ -1,0 +1,77 @@
+// Tarndef: the program-wide values the modules share by name, and the errors they raise.
+#pragma once
+
+#include <array>
+#include <stdexcept>
+#include <string>
+
+namespace tarn {
+
+#ifdef _WIN32
+inline constexpr char PathSeparator = '\\';
+#else
+inline constexpr char PathSeparator = '/';
+#endif
+
+// Number of taps of every coefficient file.
+inline constexpr int CoefficientCount = 65536;
+
+// Sample rate [Hz], 44100 or 48000; set by the driver at the start of each run.
+inline double SampleRate = 44100.0;
+// 1 / SampleRate [s]; 0 until the first run. The band designs read it.
+inline double SamplePeriod = 0.0;
+// "44" or "48": ends every coefficient file's base name. Empty until the first run.
+inline std::string RateTag;
+
+// Directory of the executable, ending in PathSeparator.
+inline std::string AppDir;
+// Current project directory: a prefix ending in PathSeparator, file names appended directly.
+inline std::string ProjectPath;
+
+// True: coefficient files are 64-bit ".dbl"; false: 32-bit ".pcm".
+inline bool DoublePrecision = true;
+
+// Staging buffers of WriteCoefficients: exactly one file record each, so a write
+// allocates nothing.
+inline std::array<double, CoefficientCount> OutDouble{};
+inline std::array<float, CoefficientCount> OutSingle{};
+
+// Every failure that ends a handler is one of these; what() is the text of the error box.
+class TarnError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// A coefficient file that could not be created, written or closed. Code: 2, 3, 4, 5,
+// 101 (short write) or the platform's error number.
+class InOutError : public TarnError {
+  public:
+    explicit InOutError(int code);
+    int Code() const { return code_; }
+
+  private:
+    int code_;
+};
+
+// A frequency text whose number does not fit a 32-bit float.
+class FloatOverflowError : public TarnError {
+  public:
+    FloatOverflowError() : TarnError("Floating point overflow") {}
+};
+
+// A settings file that could not be written; the message names the file.
+class IniWriteError : public TarnError {
+  public:
+    explicit IniWriteError(const std::string& fileName);
+};
+
+// "Unable to create directory" and the like.
+class DirectoryError : public TarnError {
+  public:
+    using TarnError::TarnError;
+};
+
+// The message of an input/output error with the given code.
+std::string InOutMessage(int code);
+
+} // namespace tarn
