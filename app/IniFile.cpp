@@ -1,30 +1,472 @@
 #include "app/IniFile.h"
 
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "app/WindowOperations.h"
 #include "crossover/Tarndef.h"
 
 namespace tarn {
 
+namespace {
+
+namespace fs = std::filesystem;
+
+// GetPrivateProfileString fills a buffer of 2048 characters, terminator included.
+constexpr std::size_t MaxValueLength = 2047;
+
+// Code points of bytes 0x80..0x9F; 0 marks the five bytes Windows-1252 leaves undefined.
+constexpr char16_t HighControlTable[32] = {
+    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        // Every code point of the table lies in the Basic Multilingual Plane.
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+std::optional<unsigned char> Cp1252Byte(char32_t cp) {
+    if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) return static_cast<unsigned char>(cp);
+    for (int i = 0; i < 32; ++i)
+        if (HighControlTable[i] != 0 && HighControlTable[i] == cp)
+            return static_cast<unsigned char>(0x80 + i);
+    return std::nullopt;
+}
+
+// Decodes one well-formed UTF-8 sequence at text[i]; nothing for a byte that does not
+// start one (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short).
+std::optional<char32_t> DecodeUtf8(const std::string& text, std::size_t i, std::size_t& length) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    char32_t cp;
+    char32_t minimum;
+    if (lead < 0x80) {
+        length = 1;
+        return lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1F;
+        minimum = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0F;
+        minimum = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        cp = lead & 0x07;
+        minimum = 0x10000;
+    } else {
+        return std::nullopt;
+    }
+    if (text.size() - i < length) return std::nullopt;
+    for (std::size_t k = 1; k < length; ++k) {
+        const unsigned char c = byte(i + k);
+        if ((c & 0xC0) != 0x80) return std::nullopt;
+        cp = (cp << 6) | (c & 0x3F);
+    }
+    if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return std::nullopt;
+    return cp;
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+// Case folding of Windows-1252 letters, so that names in another case match as they do
+// for the Windows functions (an "ä" in a name matches "Ä" too).
+unsigned char Fold(unsigned char c) {
+    if (c >= 'A' && c <= 'Z') return static_cast<unsigned char>(c + 0x20);
+    if (c >= 0xC0 && c <= 0xDE && c != 0xD7) return static_cast<unsigned char>(c + 0x20);
+    switch (c) {
+    case 0x8A:
+    case 0x8C:
+    case 0x8E:
+        return static_cast<unsigned char>(c + 0x10);
+    case 0x9F:
+        return 0xFF;
+    default:
+        return c;
+    }
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+
+// A text bound for one line of the file: a CR or LF in it would end the line early and
+// inject a line of its own, so each becomes a blank.
+std::string OneLine(const std::string& utf8) {
+    std::string s = Utf8ToCp1252(utf8);
+    for (char& c : s)
+        if (c == '\r' || c == '\n') c = ' ';
+    return s;
+}
+
+// One line of the file: its text runs from begin to contentEnd, its line end (CR LF, LF, a
+// lone CR, or nothing on an unterminated last line) from contentEnd to end.
+struct Line {
+    std::size_t begin;
+    std::size_t contentEnd;
+    std::size_t end;
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+    std::vector<Line> lines;
+    std::size_t begin = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const char c = text[i];
+        if (c == '\n' || c == '\r') {
+            std::size_t end = i + 1;
+            if (c == '\r' && end < text.size() && text[end] == '\n') ++end;
+            lines.push_back({begin, i, end});
+            begin = i = end;
+        } else {
+            ++i;
+        }
+    }
+    if (begin < text.size()) lines.push_back({begin, text.size(), text.size()});
+    return lines;
+}
+
+// The section name of a header line ("[name]", blanks allowed around and inside), or
+// nothing for any other line.
+std::optional<std::string_view> SectionName(std::string_view content) {
+    const std::string_view t = Trim(content);
+    if (t.empty() || t.front() != '[') return std::nullopt;
+    const std::size_t close = t.find(']');
+    return Trim(t.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));
+}
+
+struct Entry {
+    std::string_view key;
+    std::string_view value;
+};
+
+// The key and value of an entry line; nothing for a comment or a line without "=".
+std::optional<Entry> EntryOf(std::string_view content) {
+    const std::string_view t = Trim(content);
+    if (t.empty() || t.front() == ';') return std::nullopt;
+    const std::size_t eq = t.find('=');
+    if (eq == std::string_view::npos) return std::nullopt;
+    return Entry{Trim(t.substr(0, eq)), Trim(t.substr(eq + 1))};
+}
+
+// Where a section and a key stand in a file: the header line of the first section of
+// that name, the line after its last non-blank line (where a new key goes), and the
+// first entry of the key in it.
+struct Location {
+    std::optional<std::size_t> header;
+    std::size_t insertAfter = 0;
+    std::optional<std::size_t> entry;
+};
+
+Location Locate(const std::string& text, const std::vector<Line>& lines, std::string_view section,
+                std::string_view key) {
+    Location loc;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        const std::string_view content(text.data() + lines[i].begin,
+                                       lines[i].contentEnd - lines[i].begin);
+        if (!loc.header) {
+            const auto name = SectionName(content);
+            if (name && SameName(*name, section)) {
+                loc.header = i;
+                loc.insertAfter = i;
+            }
+            continue;
+        }
+        if (SectionName(content)) break;
+        if (!Trim(content).empty()) loc.insertAfter = i;
+        if (!loc.entry) {
+            const auto entry = EntryOf(content);
+            if (entry && SameName(entry->key, key)) loc.entry = i;
+        }
+    }
+    return loc;
+}
+
+// The whole file, or nothing when it does not exist or cannot be read.
+std::optional<std::string> ReadWholeFile(const std::string& fileName) {
+    std::error_code ec;
+    if (!fs::is_regular_file(fs::path(fileName), ec)) return std::nullopt;
+    std::ifstream in(fs::path(fileName), std::ios::binary);
+    if (!in) return std::nullopt;
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad()) return std::nullopt;
+    return text;
+}
+
+// The line end a file uses: that of its first line; CR LF, as the Windows program writes,
+// for a new file or one without any line end.
+std::string LineEndOf(const std::string& text, const std::vector<Line>& lines) {
+    if (!lines.empty() && lines.front().end > lines.front().contentEnd)
+        return text.substr(lines.front().contentEnd, lines.front().end - lines.front().contentEnd);
+    return "\r\n";
+}
+
+// A hidden name beside the target, unique to this process and write.
+std::string TempName(const fs::path& target, long pid, unsigned serial) {
+    std::string name(".");
+    name += target.filename().string();
+    name += '.';
+    name += std::to_string(pid);
+    name += '.';
+    name += std::to_string(serial);
+    name += ".tmp";
+    return name;
+}
+
+// Writes text to a fresh file beside target and renames it over target, so the file
+// on disk is always either the old or the new one, never a part. The new file keeps the
+// target's permission bits. Returns false on any failure, with no temporary file left.
+bool ReplaceFile(const fs::path& target, const std::string& text,
+                 std::optional<fs::perms> keepPerms) {
+    static unsigned counter = 0;
+    const fs::path dir = target.parent_path();
+#ifdef _WIN32
+    const long pid = _getpid();
+#else
+    const long pid = static_cast<long>(getpid());
+#endif
+    fs::path temp;
+#ifdef _WIN32
+    // Windows has no fsync before rename to offer here; the rename still keeps a reader
+    // from ever seeing a half-written file.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp = dir / TempName(target, pid, ++counter);
+        std::error_code ec;
+        if (!fs::exists(temp, ec)) break;
+    }
+    {
+        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(text.data(), static_cast<std::streamsize>(text.size()));
+        out.close();
+        if (!out) {
+            std::error_code ec;
+            fs::remove(temp, ec);
+            return false;
+        }
+    }
+#else
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temp = dir / TempName(target, pid, ++counter);
+        // Mode 0666 lets the umask decide, as for any new file.
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool ok = true;
+    std::size_t done = 0;
+    while (ok && done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno == EINTR)
+            continue;
+        else
+            ok = false; // an error, or no progress at all (disk full)
+    }
+    if (ok && keepPerms) {
+        ok = ::fchmod(fd, static_cast<mode_t>(*keepPerms) & 07777) == 0;
+        // Keeps the owner too when that is allowed (root editing a user's file); for
+        // anybody else the new file is theirs, as any file they write.
+        struct stat old {};
+        if (ok && ::stat(target.c_str(), &old) == 0) {
+            const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
+            (void)ignored;
+        }
+    }
+    if (ok) ok = ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    if (!ok) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+#endif
+    std::error_code ec;
+    fs::rename(temp, target, ec);
+    if (ec) {
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        return false;
+    }
+#ifndef _WIN32
+    // Makes the rename itself durable; a failure here leaves a complete file either way.
+    const int dirFd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirFd >= 0) {
+        ::fsync(dirFd);
+        ::close(dirFd);
+    }
+#endif
+    return true;
+}
+
+} // namespace
+
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
-std::string IniFile::ReadString(const std::string&, const std::string&,
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
-    return def;
+    const auto text = ReadWholeFile(fileName_);
+    if (!text) return def;
+    const std::vector<Line> lines = SplitLines(*text);
+    const Location loc = Locate(*text, lines, OneLine(section), OneLine(key));
+    if (!loc.entry) return def;
+    const Line& line = lines[*loc.entry];
+    std::string_view value =
+        EntryOf(std::string_view(text->data() + line.begin, line.contentEnd - line.begin))->value;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front())
+        value = value.substr(1, value.size() - 2);
+    if (value.size() > MaxValueLength) value = value.substr(0, MaxValueLength);
+    return Cp1252ToUtf8(std::string(value));
 }
 
 int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
     return IntegerFromText(ReadString(section, key, "")).value_or(def);
 }
 
-void IniFile::WriteString(const std::string&, const std::string&, const std::string&) {
-    throw IniWriteError(fileName_);
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    const fs::path target(fileName_);
+    std::error_code ec;
+    const fs::file_status status = fs::status(target, ec);
+    std::optional<fs::perms> perms;
+    std::string text;
+    if (fs::exists(status)) {
+        if (!fs::is_regular_file(status)) throw IniWriteError(fileName_);
+        perms = status.permissions();
+        // The read-only attribute: no write bit for anybody. Checked here because root
+        // would otherwise replace the file regardless.
+        constexpr fs::perms anyWrite =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        if ((*perms & anyWrite) == fs::perms::none) throw IniWriteError(fileName_);
+        auto existing = ReadWholeFile(fileName_);
+        // A file that cannot be read cannot be rewritten without losing its other keys.
+        if (!existing) throw IniWriteError(fileName_);
+        text = std::move(*existing);
+    } else if (ec && ec != std::errc::no_such_file_or_directory) {
+        throw IniWriteError(fileName_);
+    }
+
+    const std::string sectionName = OneLine(section);
+    const std::string keyName = OneLine(key);
+    const std::string valueText = OneLine(value);
+    const std::vector<Line> lines = SplitLines(text);
+    const std::string eol = LineEndOf(text, lines);
+    const Location loc = Locate(text, lines, sectionName, keyName);
+
+    std::string out;
+    out.reserve(text.size() + sectionName.size() + keyName.size() + valueText.size() + 16);
+    if (loc.entry) {
+        // The key keeps its spelling; blanks and the old value go.
+        const Line& line = lines[*loc.entry];
+        const auto entry =
+            EntryOf(std::string_view(text.data() + line.begin, line.contentEnd - line.begin));
+        out.append(text, 0, line.begin);
+        out.append(entry->key).append("=").append(valueText);
+        out.append(text, line.contentEnd, std::string::npos);
+    } else if (loc.header) {
+        const Line& after = lines[loc.insertAfter];
+        out.append(text, 0, after.end);
+        if (after.end == after.contentEnd) out.append(eol); // unterminated last line
+        out.append(keyName).append("=").append(valueText).append(eol);
+        out.append(text, after.end, std::string::npos);
+    } else {
+        out = text;
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out.append(eol);
+        out.append("[").append(sectionName).append("]").append(eol);
+        out.append(keyName).append("=").append(valueText).append(eol);
+    }
+
+    // Through a symbolic link the file it points to is replaced, not the link.
+    fs::path real = target;
+    if (fs::is_symlink(fs::symlink_status(target, ec))) {
+        real = fs::weakly_canonical(target, ec);
+        if (ec) throw IniWriteError(fileName_);
+    }
+    if (!ReplaceFile(real, out, perms)) throw IniWriteError(fileName_);
 }
 
 void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
     WriteString(section, key, std::to_string(value));
 }
 
-std::string Utf8ToCp1252(const std::string& utf8) { return utf8; }
-std::string Cp1252ToUtf8(const std::string& cp1252) { return cp1252; }
+std::string Utf8ToCp1252(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::size_t length = 1;
+        const auto cp = DecodeUtf8(utf8, i, length);
+        if (!cp) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        const auto byte = Cp1252Byte(*cp);
+        out.push_back(byte ? static_cast<char>(*byte) : '?');
+        i += length;
+    }
+    return out;
+}
+
+std::string Cp1252ToUtf8(const std::string& cp1252) {
+    std::string out;
+    out.reserve(cp1252.size() + cp1252.size() / 2);
+    for (const char ch : cp1252) {
+        const unsigned char c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else if (c < 0xA0) {
+            const char16_t cp = HighControlTable[c - 0x80];
+            AppendUtf8(out, cp != 0 ? cp : 0xFFFD);
+        } else {
+            AppendUtf8(out, c);
+        }
+    }
+    return out;
+}
 
 } // namespace tarn

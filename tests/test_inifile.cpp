@@ -1,0 +1,366 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include <unistd.h>
+
+#include "app/IniFile.h"
+#include "crossover/Tarndef.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+class IniFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tarn-ini-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        dir_ = pattern;
+    }
+    void TearDown() override {
+        std::error_code ec;
+        fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+        fs::remove_all(dir_, ec);
+    }
+
+    std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
+
+    void Put(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    std::string Get(const std::string& name) const {
+        std::ifstream in(dir_ / name, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    // Names in the directory: a write must leave no temporary file behind.
+    std::size_t EntryCount() const {
+        std::size_t n = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_))
+            ++n;
+        return n;
+    }
+
+    fs::path dir_;
+};
+
+// A file as the Windows program and a user's editor leave it.
+const std::string WindowsFile = "; written by hand\r\n"
+                                "[Other]\r\n"
+                                "FilterOrder=3\r\n"
+                                "\r\n"
+                                "[ crossover ]\r\n"
+                                "  frequency1 =  80  \r\n"
+                                "Frequency2\t=\t\"500 Hz\"\r\n"
+                                ";Frequency3=999\r\n"
+                                "Frequency3='3000'\r\n"
+                                "Frequency4=\"8000'\r\n"
+                                "FILTERORDER = 0x10\r\n"
+                                "Empty=\r\n"
+                                "\r\n"
+                                "[Tail]\r\n"
+                                "x=1\r\n";
+
+TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    IniFile missing(PathOf("none.ini"));
+    EXPECT_EQ(missing.ReadString("Crossover", "Frequency1", "def"), "def");
+    EXPECT_EQ(missing.ReadInteger("Crossover", "FilterOrder", 10), 10);
+
+    Put("a.ini", WindowsFile);
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("Nowhere", "x", "d"), "d");
+    EXPECT_EQ(ini.ReadString("Crossover", "Missing", "d"), "d");
+    // A key of another section is not found in this one.
+    EXPECT_EQ(ini.ReadString("Tail", "FilterOrder", "d"), "d");
+    // A present key with an empty value is empty, not the default.
+    EXPECT_EQ(ini.ReadString("Crossover", "Empty", "d"), "");
+
+    // A directory of that name is no file.
+    fs::create_directory(dir_ / "dir.ini");
+    EXPECT_EQ(IniFile(PathOf("dir.ini")).ReadString("a", "b", "d"), "d");
+}
+
+TEST_F(IniFileTest, ReadsTheShapesWindowsWrites) {
+    Put("a.ini", WindowsFile);
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("Crossover", "Frequency1", ""), "80");
+    EXPECT_EQ(ini.ReadString("CROSSOVER", "frequency2", ""), "500 Hz");
+    // A commented-out line is no key; single quotes are stripped like double ones.
+    EXPECT_EQ(ini.ReadString("Crossover", "Frequency3", ""), "3000");
+    // Quotes that do not match stay.
+    EXPECT_EQ(ini.ReadString("Crossover", "Frequency4", ""), "\"8000'");
+    EXPECT_EQ(ini.ReadInteger("Crossover", "FilterOrder", 10), 16);
+    EXPECT_EQ(ini.ReadInteger("Other", "FilterOrder", 10), 3);
+    EXPECT_EQ(ini.ReadString("tail", "X", ""), "1");
+}
+
+TEST_F(IniFileTest, LineEndsOfEveryKind) {
+    Put("lf.ini", "[S]\na=1\nb=2");
+    Put("cr.ini", "[S]\ra=1\rb=2\r");
+    Put("mixed.ini", "[S]\r\na=1\nb=2\r");
+    for (const char* name : {"lf.ini", "cr.ini", "mixed.ini"}) {
+        IniFile ini(PathOf(name));
+        EXPECT_EQ(ini.ReadString("S", "a", ""), "1") << name;
+        EXPECT_EQ(ini.ReadString("S", "b", ""), "2") << name;
+    }
+}
+
+TEST_F(IniFileTest, FirstSectionAndFirstKeyWin) {
+    Put("a.ini", "[S]\r\nk=first\r\nK=second\r\n[s]\r\nk=third\r\nonly=later\r\n");
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "first");
+    EXPECT_EQ(ini.ReadString("S", "only", "d"), "d");
+}
+
+TEST_F(IniFileTest, KeysBeforeAnySectionBelongToNone) {
+    Put("a.ini", "k=outside\r\n[S]\r\nj=inside\r\n");
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("S", "k", "d"), "d");
+    EXPECT_EQ(ini.ReadString("S", "j", "d"), "inside");
+}
+
+TEST_F(IniFileTest, ValuesAreCutAt2047Characters) {
+    const std::string exact(2047, 'a');
+    Put("a.ini", "[S]\r\nexact=" + exact + "\r\nlong=" + std::string(2047, 'b') + "cut\r\n" +
+                     "umlaut=" + std::string(3000, '\xE4') + "\r\n");
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("S", "exact", ""), exact);
+    EXPECT_EQ(ini.ReadString("S", "long", ""), std::string(2047, 'b'));
+    // The cut counts characters of the file, not bytes of the UTF-8 result.
+    std::string umlauts;
+    for (int i = 0; i < 2047; ++i)
+        umlauts += "ä";
+    EXPECT_EQ(ini.ReadString("S", "umlaut", ""), umlauts);
+}
+
+TEST_F(IniFileTest, IntegerReadings) {
+    Put("a.ini", "[S]\nhex=0x10\ndollar=$10\nx=X1f\nabc=abc\nempty=\nneg= -5\n"
+                 "plus=+7\nbig=99999999999\nzero=0x\n");
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadInteger("S", "hex", 10), 16);
+    EXPECT_EQ(ini.ReadInteger("S", "dollar", 10), 16);
+    EXPECT_EQ(ini.ReadInteger("S", "X", 10), 31);
+    EXPECT_EQ(ini.ReadInteger("S", "abc", 10), 10);
+    EXPECT_EQ(ini.ReadInteger("S", "empty", 10), 10);
+    EXPECT_EQ(ini.ReadInteger("S", "neg", 10), -5);
+    EXPECT_EQ(ini.ReadInteger("S", "plus", 10), 7);
+    EXPECT_EQ(ini.ReadInteger("S", "big", 10), 10);
+    EXPECT_EQ(ini.ReadInteger("S", "zero", 10), 10);
+    EXPECT_EQ(ini.ReadInteger("S", "missing", 42), 42);
+}
+
+TEST_F(IniFileTest, NewFileHasOneSectionAndOneKeyInCrLf) {
+    IniFile ini(PathOf("Tarn.ini"));
+    ini.WriteString("Project", "ProjectDir", "/a/b/");
+    EXPECT_EQ(Get("Tarn.ini"), "[Project]\r\nProjectDir=/a/b/\r\n");
+    ini.WriteInteger("Project", "Count", -12);
+    EXPECT_EQ(Get("Tarn.ini"), "[Project]\r\nProjectDir=/a/b/\r\nCount=-12\r\n");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(IniFileTest, ReplacingAValueKeepsEveryOtherByte) {
+    Put("a.ini", WindowsFile);
+    IniFile ini(PathOf("a.ini"));
+    ini.WriteInteger("Crossover", "filterorder", 7);
+    std::string expected = WindowsFile;
+    const std::string old = "FILTERORDER = 0x10";
+    expected.replace(expected.find(old), old.size(), "FILTERORDER=7");
+    EXPECT_EQ(Get("a.ini"), expected);
+
+    ini.WriteString("crossover", "Frequency1", "100");
+    expected.replace(expected.find("  frequency1 =  80  "), 20, "frequency1=100");
+    EXPECT_EQ(Get("a.ini"), expected);
+    EXPECT_EQ(ini.ReadInteger("Crossover", "FilterOrder", 10), 7);
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(IniFileTest, OnlyTheFirstOfDuplicateKeysIsReplaced) {
+    Put("a.ini", "[S]\r\nk=1\r\nk=2\r\n");
+    IniFile(PathOf("a.ini")).WriteString("S", "K", "3");
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=3\r\nk=2\r\n");
+}
+
+TEST_F(IniFileTest, NewKeyGoesAfterTheLastNonBlankLineOfItsSection) {
+    Put("a.ini", WindowsFile);
+    IniFile(PathOf("a.ini")).WriteString("Crossover", "X-way-system", "3");
+    std::string expected = WindowsFile;
+    const std::string anchor = "Empty=\r\n";
+    expected.insert(expected.find(anchor) + anchor.size(), "X-way-system=3\r\n");
+    EXPECT_EQ(Get("a.ini"), expected);
+
+    // A comment is a non-blank line of the section too.
+    Put("b.ini", "[S]\na=1\n;note\n\n\n[T]\n");
+    IniFile(PathOf("b.ini")).WriteString("S", "b", "2");
+    EXPECT_EQ(Get("b.ini"), "[S]\na=1\n;note\nb=2\n\n\n[T]\n");
+
+    // An empty section: right after its header.
+    Put("c.ini", "[S]\n\n[T]\nz=0\n");
+    IniFile(PathOf("c.ini")).WriteString("S", "b", "2");
+    EXPECT_EQ(Get("c.ini"), "[S]\nb=2\n\n[T]\nz=0\n");
+}
+
+TEST_F(IniFileTest, AddedLinesUseTheFilesLineEnd) {
+    Put("lf.ini", "[A]\nk=1\n");
+    IniFile(PathOf("lf.ini")).WriteString("B", "k", "2");
+    EXPECT_EQ(Get("lf.ini"), "[A]\nk=1\n[B]\nk=2\n");
+
+    // No final line end: the last line gets one before anything is added.
+    Put("open.ini", "[A]\r\nk=1");
+    IniFile(PathOf("open.ini")).WriteString("A", "j", "2");
+    EXPECT_EQ(Get("open.ini"), "[A]\r\nk=1\r\nj=2\r\n");
+    Put("open2.ini", "[A]\nk=1");
+    IniFile(PathOf("open2.ini")).WriteString("B", "j", "2");
+    EXPECT_EQ(Get("open2.ini"), "[A]\nk=1\n[B]\nj=2\n");
+    // Replacing the value of an unterminated last line adds nothing.
+    IniFile(PathOf("open.ini")).WriteString("A", "j", "3");
+    Put("open3.ini", "[A]\r\nk=1");
+    IniFile(PathOf("open3.ini")).WriteString("A", "k", "5");
+    EXPECT_EQ(Get("open3.ini"), "[A]\r\nk=5");
+
+    // An empty existing file is a new one.
+    Put("empty.ini", "");
+    IniFile(PathOf("empty.ini")).WriteString("A", "k", "1");
+    EXPECT_EQ(Get("empty.ini"), "[A]\r\nk=1\r\n");
+}
+
+TEST_F(IniFileTest, ANewlineInAValueCannotAddALine) {
+    IniFile ini(PathOf("a.ini"));
+    ini.WriteString("S", "k", "1\r\n[Evil]\nB=2\r");
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=1  [Evil] B=2 \r\n");
+    EXPECT_EQ(ini.ReadString("Evil", "B", "none"), "none");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "1  [Evil] B=2");
+}
+
+TEST_F(IniFileTest, TextsAreStoredAsWindows1252) {
+    IniFile ini(PathOf("a.ini"));
+    ini.WriteString("S", "k", "größer 100 µs €");
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=gr\xF6\xDF"
+                            "er 100 \xB5s \x80\r\n");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "größer 100 µs €");
+    // Names are converted as well, and match in either case.
+    ini.WriteString("Grüße", "Öl", "1");
+    EXPECT_EQ(ini.ReadString("GRÜSSE", "öl", "d"), "d");
+    EXPECT_EQ(ini.ReadString("GRÜßE", "öl", "d"), "1");
+    // Outside the code page: a visible replacement, the rest of the text kept.
+    ini.WriteString("S", "k", "a日本b");
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "a??b");
+}
+
+TEST(Cp1252, FullTableRoundTrips) {
+    int undefined = 0;
+    for (int b = 1; b < 256; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const std::string utf8 = Cp1252ToUtf8(byte);
+        if (utf8 == "\xEF\xBF\xBD") {
+            ++undefined;
+            EXPECT_EQ(Utf8ToCp1252(utf8), "?");
+            continue;
+        }
+        EXPECT_EQ(Utf8ToCp1252(utf8), byte) << "byte " << b;
+    }
+    EXPECT_EQ(undefined, 5);
+    EXPECT_EQ(Cp1252ToUtf8("\x81\x8D\x8F\x90\x9D"), "\uFFFD\uFFFD\uFFFD\uFFFD\uFFFD");
+}
+
+TEST(Cp1252, KnownCodePoints) {
+    EXPECT_EQ(Cp1252ToUtf8("\x80\x8A\x9F\xA0\xFF"), "€Š\u0178\u00A0ÿ");
+    EXPECT_EQ(Utf8ToCp1252("‚„…†‡ˆ‰‹Œ‘’“”•–—˜™›œžŽ"),
+              "\x82\x84\x85\x86\x87\x88\x89\x8B\x8C\x91\x92\x93\x94\x95\x96\x97\x98\x99\x9B\x9C"
+              "\x9E\x8E");
+    // C1 controls are not in the code page, even where their bytes are.
+    EXPECT_EQ(Utf8ToCp1252("\u0080\u009F"), "??");
+    // NUL passes through both ways.
+    EXPECT_EQ(Utf8ToCp1252(std::string("a\0b", 3)), std::string("a\0b", 3));
+    EXPECT_EQ(Cp1252ToUtf8(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+TEST(Cp1252, InvalidUtf8BecomesQuestionMarks) {
+    EXPECT_EQ(Utf8ToCp1252("a\xFF"
+                           "b"),
+              "a?b");
+    EXPECT_EQ(Utf8ToCp1252("\xC3"), "?"); // cut short at the end
+    EXPECT_EQ(Utf8ToCp1252("\xC3"
+                           "A"),
+              "?A");                                     // cut short by a plain character
+    EXPECT_EQ(Utf8ToCp1252("\xC0\xAF"), "??");           // overlong "/"
+    EXPECT_EQ(Utf8ToCp1252("\xED\xA0\x80"), "???");      // a surrogate
+    EXPECT_EQ(Utf8ToCp1252("\xF4\x90\x80\x80"), "????"); // beyond U+10FFFF
+    EXPECT_EQ(Utf8ToCp1252("\xF0\x9F\x8E\xB5"), "?");    // valid, outside the code page
+}
+
+TEST_F(IniFileTest, FailedWritesRaiseTheErrorAndLeaveNothingBehind) {
+    const std::string missing = PathOf("nodir/Tarn.ini");
+    try {
+        IniFile(missing).WriteString("Project", "ProjectDir", "x");
+        FAIL() << "no error";
+    } catch (const IniWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "In " + missing + " kann nicht geschrieben werden");
+    }
+
+    fs::create_directory(dir_ / "dir.ini");
+    EXPECT_THROW(IniFile(PathOf("dir.ini")).WriteString("S", "k", "v"), IniWriteError);
+    EXPECT_TRUE(fs::is_directory(dir_ / "dir.ini"));
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+// Permission bits do not stop root, so the read-only attribute is checked by the writer
+// itself; this holds whoever runs the test.
+TEST_F(IniFileTest, AReadOnlyFileIsNotReplaced) {
+    Put("a.ini", "[S]\r\nk=1\r\n");
+    fs::permissions(dir_ / "a.ini", fs::perms::owner_read | fs::perms::group_read);
+    EXPECT_THROW(IniFile(PathOf("a.ini")).WriteString("S", "k", "2"), IniWriteError);
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(IniFileTest, AnUnwritableDirectoryFails) {
+    if (geteuid() == 0) GTEST_SKIP() << "root writes into any directory";
+    Put("a.ini", "[S]\r\nk=1\r\n");
+    fs::permissions(dir_, fs::perms::owner_read | fs::perms::owner_exec);
+    EXPECT_THROW(IniFile(PathOf("a.ini")).WriteString("S", "k", "2"), IniWriteError);
+    fs::permissions(dir_, fs::perms::owner_all);
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=1\r\n");
+    EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(IniFileTest, AWriteKeepsPermissionsAndSymbolicLinks) {
+    Put("a.ini", "[S]\r\nk=1\r\n");
+    const auto mode = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read;
+    fs::permissions(dir_ / "a.ini", mode);
+    fs::create_symlink("a.ini", dir_ / "link.ini");
+    IniFile(PathOf("link.ini")).WriteString("S", "k", "2");
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.ini"));
+    EXPECT_EQ(Get("a.ini"), "[S]\r\nk=2\r\n");
+    EXPECT_EQ(fs::status(dir_ / "a.ini").permissions() & fs::perms::all, mode);
+    EXPECT_EQ(EntryCount(), 2u);
+}
+
+TEST_F(IniFileTest, ArbitraryBytesAndHugeValues) {
+    using namespace std::string_literals;
+    // NUL bytes and stray bytes are ordinary characters of a line.
+    const std::string text = "[T]\0x\r\n[S]\nk=a\0b\xFF\nj=\x01\r\n"s;
+    Put("a.ini", text);
+    IniFile ini(PathOf("a.ini"));
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "a\0bÿ"s);
+    EXPECT_EQ(ini.ReadString("t", "k", "d"), "d");
+    ini.WriteString("S", "j", "2");
+    const std::string written = "[T]\0x\r\n[S]\nk=a\0b\xFF\nj=2\r\n"s;
+    EXPECT_EQ(Get("a.ini"), written);
+
+    // Ten megabytes in one line, written and read: must stay linear.
+    const std::string big(10 * 1024 * 1024, 'v');
+    ini.WriteString("Big", "value", big);
+    EXPECT_EQ(ini.ReadString("Big", "value", ""), big.substr(0, 2047));
+    ini.WriteString("Big", "after", "1");
+    EXPECT_EQ(ini.ReadString("Big", "after", ""), "1");
+    EXPECT_EQ(Get("a.ini"), written + "[Big]\r\nvalue=" + big + "\r\nafter=1\r\n");
+}
+
+} // namespace
+} // namespace tarn
