@@ -17,7 +17,9 @@ void HeadlessWindow::ShowError(const std::string& text) {
     if (onError) onError(text);
 }
 
-std::string HeadlessWindow::FieldText(int field) { return fields[field - 1]; }
+std::string HeadlessWindow::FieldText(int field) {
+    return fields[field - 1];
+}
 
 void HeadlessWindow::SetFieldText(int field, const std::string& text) {
     fields[field - 1] = text;

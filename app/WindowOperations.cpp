@@ -31,9 +31,7 @@ class SilentWindow final : public WindowOperations {
     void SetCaption(const std::string&) override {}
     void SetTimerEnabled(bool) override {}
     void SetProgress(int) override {}
-    std::optional<std::string> ChooseDirectory(const std::string&) override {
-        return std::nullopt;
-    }
+    std::optional<std::string> ChooseDirectory(const std::string&) override { return std::nullopt; }
 };
 
 SilentWindow silentWindow;
@@ -41,7 +39,9 @@ WindowOperations* currentWindow = nullptr;
 
 } // namespace
 
-WindowOperations& Window() { return currentWindow ? *currentWindow : silentWindow; }
+WindowOperations& Window() {
+    return currentWindow ? *currentWindow : silentWindow;
+}
 
 WindowOperations* SetWindow(WindowOperations* window) {
     WindowOperations* previous = currentWindow;
@@ -50,8 +50,7 @@ WindowOperations* SetWindow(WindowOperations* window) {
 }
 
 std::string ErrorBoxText(const std::string& message) {
-    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.')
-        return message + ".";
+    if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
     return message;
 }
 
@@ -77,7 +76,8 @@ std::optional<int> IntegerFromText(const std::string& text) {
         base = 16;
         i = 2;
     } else {
-        while (i < text.size() && text[i] == ' ') ++i;
+        while (i < text.size() && text[i] == ' ')
+            ++i;
         if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
             negative = text[i] == '-';
             ++i;
@@ -107,8 +107,12 @@ std::optional<int> IntegerFromText(const std::string& text) {
     return static_cast<int>(value);
 }
 
-int SpinEditRead(const std::string& text) { return IntegerFromText(text).value_or(1); }
+int SpinEditRead(const std::string& text) {
+    return IntegerFromText(text).value_or(1);
+}
 
-int SpinEditLimit(int value) { return value < 1 ? 1 : (value > 50 ? 50 : value); }
+int SpinEditLimit(int value) {
+    return value < 1 ? 1 : (value > 50 ? 50 : value);
+}
 
 } // namespace tarn

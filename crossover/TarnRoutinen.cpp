@@ -1,1 +1,383 @@
 #include "crossover/TarnRoutinen.h"
+
+#include <cerrno>
+#include <cfloat>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <system_error>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "app/WindowOperations.h"
+#include "crossover/Tarndef.h"
+#include "spectral/FastFourier.h"
+
+namespace tarn {
+
+namespace fs = std::filesystem;
+
+// ---------------------------------------------------------------------------------------
+// Frequency texts
+
+float ParseFrequency(const std::string& text) {
+    // Only the first comma becomes a point, so "1.000,5" turns into "1.000.5" and fails,
+    // rather than silently reading as 1.0005 or 1000.5.
+    std::string s = text;
+    if (const auto comma = s.find(','); comma != std::string::npos) s[comma] = '.';
+
+    std::size_t i = 0;
+    const std::size_t end = s.size();
+    while (i < end && s[i] == ' ')
+        ++i;
+    bool negative = false;
+    if (i < end && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+    const std::size_t intBegin = i;
+    while (i < end && s[i] >= '0' && s[i] <= '9')
+        ++i;
+    const std::size_t intEnd = i;
+    std::size_t fracBegin = i, fracEnd = i;
+    if (i < end && s[i] == '.') {
+        fracBegin = ++i;
+        while (i < end && s[i] >= '0' && s[i] <= '9')
+            ++i;
+        fracEnd = i;
+    }
+    if (intEnd == intBegin && fracEnd == fracBegin) return -1.0f;
+    std::int64_t exponent = 0;
+    if (i < end && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        bool expNegative = false;
+        if (i < end && (s[i] == '+' || s[i] == '-')) expNegative = s[i++] == '-';
+        const std::size_t expBegin = i;
+        for (; i < end && s[i] >= '0' && s[i] <= '9'; ++i)
+            exponent = std::min<std::int64_t>(exponent * 10 + (s[i] - '0'), 1'000'000'000'000);
+        if (i == expBegin) return -1.0f;
+        if (expNegative) exponent = -exponent;
+    }
+    if (i != end) return -1.0f;
+
+    // The value is 0.d1d2d3... * 10^decimalExponent, with d1 the first non-zero digit.
+    std::string digits;
+    digits.reserve(std::min<std::size_t>(intEnd - intBegin + fracEnd - fracBegin, 1024));
+    std::int64_t decimalExponent = static_cast<std::int64_t>(intEnd - intBegin);
+    bool sticky = false;
+    auto take = [&](char c) {
+        if (digits.empty() && c == '0') {
+            --decimalExponent;
+            return;
+        }
+        // Beyond a thousand digits only whether any further digit is non-zero matters for
+        // rounding to a float; keeping that as one digit keeps the conversion linear.
+        if (digits.size() < 1000)
+            digits.push_back(c);
+        else if (c != '0')
+            sticky = true;
+    };
+    for (std::size_t k = intBegin; k < intEnd; ++k)
+        take(s[k]);
+    for (std::size_t k = fracBegin; k < fracEnd; ++k)
+        take(s[k]);
+    if (digits.empty()) return -1.0f; // zero
+    if (sticky) digits.push_back('1');
+    decimalExponent += exponent;
+
+    // Below 1e-50 the value rounds to zero as a float; from 1e39 on it overflows.
+    if (decimalExponent < -50) return -1.0f;
+    if (decimalExponent > 39) throw FloatOverflowError();
+
+    std::string canonical = "0." + digits + "e" + std::to_string(decimalExponent);
+    float value = 0.0f;
+    const auto [ptr, ec] =
+        std::from_chars(canonical.data(), canonical.data() + canonical.size(), value);
+    if (ec == std::errc::result_out_of_range) {
+        if (decimalExponent > 0) throw FloatOverflowError();
+        return -1.0f;
+    }
+    if (ec != std::errc() || ptr != canonical.data() + canonical.size()) return -1.0f;
+    if (std::isinf(value)) throw FloatOverflowError();
+    if (negative) value = -value;
+    return value > 0.0f ? value : -1.0f;
+}
+
+// ---------------------------------------------------------------------------------------
+// Band design
+
+namespace {
+
+enum class Shape { LowPass, HighPass, BandPass };
+
+// x^e by repeated squaring; a negative e gives 1 / x^-e.
+template <typename Real> Real IntegerPower(Real x, long long e) {
+    if (e < 0) return 1 / IntegerPower(x, -e);
+    Real result = 1;
+    while (e != 0) {
+        if (e & 1) result *= x;
+        e >>= 1;
+        if (e != 0) x *= x;
+    }
+    return result;
+}
+
+// With an 80-bit long double, f^(2n) and x^(2n) are formed on their own as the formula
+// reads; their range (up to about 1e4932) holds every power that orders 1..50 and float
+// frequencies can give. Where long double is a mere double, (f/x)^(2n) takes its place:
+// an infinite or zero power then gives the limits 0 and 1 of the shape exactly.
+constexpr bool WideLongDouble = LDBL_MAX_EXP >= 16384;
+
+struct Corner {
+    long double value;
+    long double power; // value^(2n), used by the wide form only
+};
+
+Corner MakeCorner(long double x, long long exponent) {
+    return {x, WideLongDouble ? IntegerPower(x, exponent) : 0.0L};
+}
+
+// Low-pass shape 1 / sqrt(1 + f^(2n) / x^(2n)); fPower is f^(2n) for the wide form.
+long double LowShape(long double f, long double fPower, const Corner& corner, long long exponent) {
+    long double ratio = WideLongDouble ? fPower / corner.power : 0.0L;
+    // The quotient form is used where the separate powers leave even the wide range,
+    // which only an order far beyond 50 can cause; it gives the same shape.
+    if (!WideLongDouble || !std::isfinite(ratio) || !std::isfinite(fPower) ||
+        !std::isfinite(corner.power) || corner.power == 0.0L)
+        ratio = IntegerPower(f / corner.value, exponent);
+    if (std::isinf(ratio)) return 0.0L;
+    return 1.0L / std::sqrt(1.0L + ratio);
+}
+
+constexpr long double Pi = 3.141592653589793238462643383279502884L;
+
+void Design(Shape shape, std::int32_t order, double first, double second) {
+    ClearSpectrum();
+    const long long exponent = 2LL * order;
+    const std::int32_t half = SpecLength / 2;
+    // For a band-pass: first = lower edge (high-pass factor), second = upper edge.
+    const Corner lowCorner = MakeCorner(shape == Shape::BandPass ? second : first, exponent);
+    const Corner highCorner = MakeCorner(first, exponent);
+    double* re = SpecRe.data();
+    double* im = SpecIm.data();
+
+    // Bin 0 is designed like every other bin, at the tiny frequency BinFrequency gives it:
+    // a low-pass passes DC, a high-pass and a band-pass hold it at the floor. Left empty,
+    // its magnitude would be decided by rounding noise, which the minimum-phase conversion
+    // turns into about 1 dB of error across the whole low-frequency passband.
+    for (std::int32_t k = 0; k <= half; ++k) {
+        const long double f = BinFrequency(k, SamplePeriod);
+        const long double fPower = WideLongDouble ? IntegerPower(f, exponent) : 0.0L;
+        double m;
+        switch (shape) {
+        case Shape::LowPass:
+            m = static_cast<double>(LowShape(f, fPower, lowCorner, exponent));
+            break;
+        case Shape::HighPass:
+            m = static_cast<double>(1.0L - LowShape(f, fPower, lowCorner, exponent));
+            break;
+        case Shape::BandPass: {
+            double h = static_cast<double>(1.0L - LowShape(f, fPower, highCorner, exponent));
+            if (h < MagnitudeFloor) h = MagnitudeFloor;
+            m = static_cast<double>(LowShape(f, fPower, lowCorner, exponent) * h);
+            break;
+        }
+        }
+        re[k] = m < MagnitudeFloor ? MagnitudeFloor : m;
+        // A phase of k * pi delays every bin by N/2 samples: linear phase, peak at N/2.
+        im[k] = static_cast<double>(static_cast<long double>(k) * Pi);
+    }
+    im[half] = 0.0; // the Nyquist bin of a real signal is real
+    PolarToRect();
+    SpecIm[half] = 0.0;
+    InverseRealFFT();
+    if (Window().MinimumPhaseOption()) MinimumPhase(SpecLength - 1);
+}
+
+} // namespace
+
+void DesignLowPass(std::int32_t order, double fc) {
+    Design(Shape::LowPass, order, fc, fc);
+}
+
+void DesignHighPass(std::int32_t order, double fc) {
+    Design(Shape::HighPass, order, fc, fc);
+}
+
+void DesignBandPass(std::int32_t order, double fl, double fu) {
+    Design(Shape::BandPass, order, fl, fu);
+}
+
+// ---------------------------------------------------------------------------------------
+// Coefficient files
+
+namespace {
+
+// The codes a convolution-engine user knows from the Windows program: 3 for a missing
+// directory, 5 for a file that may not be written, 4 for too many open files, 101 for a
+// full disk. Anything else keeps the platform's own number.
+int InOutCode(int err) {
+    switch (err) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+        return 3;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR:
+        return 5;
+    case EMFILE:
+    case ENFILE:
+        return 4;
+    case ENOSPC:
+#ifdef EDQUOT
+    case EDQUOT:
+#endif
+    case EFBIG:
+        return 101;
+    default:
+        return err;
+    }
+}
+
+// Temporary files live beside their target, hidden, so that the rename which publishes a
+// finished file never crosses a file system. Their names start and end with these.
+constexpr const char* TempPrefix = ".tarn-";
+constexpr const char* TempSuffix = ".tmp";
+
+#ifdef _WIN32
+int OpenExclusive(const std::string& p) {
+    return ::_open(p.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+}
+long long WriteAll(int fd, const void* data, std::size_t size) {
+    return ::_write(fd, data, static_cast<unsigned>(size));
+}
+int CloseFile(int fd) {
+    return ::_close(fd);
+}
+#else
+int OpenExclusive(const std::string& p) {
+    return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+long long WriteAll(int fd, const void* data, std::size_t size) {
+    return ::write(fd, data, size);
+}
+int CloseFile(int fd) {
+    return ::close(fd);
+}
+#endif
+
+std::string TempName(const std::string& fileName) {
+    static std::mt19937_64 random{std::random_device{}()};
+    static const char* hex = "0123456789abcdef";
+    std::string tag(12, '0');
+    auto bits = random();
+    for (char& c : tag) {
+        c = hex[bits & 15];
+        bits >>= 4;
+    }
+    return ProjectPath + TempPrefix + fileName + "-" + tag + TempSuffix;
+}
+
+// Writes data as the file target, which appears only complete: the bytes go to a temporary
+// file that is renamed over the target after a full write and close. On failure the
+// temporary file is removed and InOutError is thrown; an earlier file of that name stays.
+void PublishFile(const std::string& target, const std::string& fileName, const void* data,
+                 std::size_t size) {
+    std::error_code ec;
+    const auto st = fs::status(target, ec);
+    if (!ec && fs::is_regular_file(st)) {
+        // A file marked read-only must stay as it is even for a user (root) whom the
+        // permission bits do not stop; replacing it by a rename would bypass them.
+        const auto writeBits =
+            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+        if ((st.permissions() & writeBits) == fs::perms::none) throw InOutError(5);
+    } else if (!ec && fs::is_directory(st)) {
+        throw InOutError(5);
+    }
+
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
+        temp = TempName(fileName);
+        fd = OpenExclusive(temp);
+        if (fd < 0 && errno != EEXIST) break;
+    }
+    if (fd < 0) throw InOutError(InOutCode(errno));
+
+    auto fail = [&](int code) {
+        if (fd >= 0) CloseFile(fd);
+        std::error_code ignored;
+        fs::remove(temp, ignored);
+        throw InOutError(code);
+    };
+
+    errno = 0;
+    const long long written = WriteAll(fd, data, size);
+    if (written < 0) fail(InOutCode(errno));
+    if (static_cast<std::size_t>(written) != size) fail(101);
+    const int closed = CloseFile(fd);
+    fd = -1;
+    if (closed != 0) fail(InOutCode(errno));
+
+    fs::rename(temp, target, ec);
+    if (ec) fail(InOutCode(ec.value()));
+}
+
+} // namespace
+
+void WriteCoefficients(const std::string& name) {
+    const std::size_t n = static_cast<std::size_t>(SpecLength);
+    std::string fileName;
+    const void* data;
+    std::size_t size;
+    if (DoublePrecision) {
+        std::copy_n(SpecRe.begin(), n, OutDouble.begin());
+        fileName = name + ".dbl";
+        data = OutDouble.data();
+        size = n * sizeof(double);
+    } else {
+        for (std::size_t i = 0; i < n; ++i)
+            OutSingle[i] = static_cast<float>(SpecRe[i]);
+        fileName = name + ".pcm";
+        data = OutSingle.data();
+        size = n * sizeof(float);
+    }
+    static_assert(sizeof(double) == 8 && sizeof(float) == 4);
+    const std::string target = ProjectPath + fileName;
+    PublishFile(target, fileName, data, size);
+    Window().FileWritten(target);
+}
+
+void DeleteOutputs() {
+    static const char* const bands[] = {"", "Sub", "Low", "LowMid", "Mid", "High"};
+    // The names of 48000 Hz runs go too: left behind, the bands of an earlier 48 kHz
+    // design would sit beside a new one with fewer ways.
+    for (const char* extension : {".dbl", ".pcm"})
+        for (const char* tag : {"44", "48"})
+            for (const char* band : bands)
+                for (const char* side : {"L", "R"}) {
+                    const std::string path = ProjectPath + "XO" + band + side + tag + extension;
+                    std::error_code ec;
+                    if (fs::is_regular_file(fs::status(path, ec))) fs::remove(path, ec);
+                }
+    std::error_code ec;
+    const std::string testFilter = ProjectPath + "TestFilter.pcm";
+    if (fs::is_regular_file(fs::status(testFilter, ec))) fs::remove(testFilter, ec);
+
+    // Temporary files of a run that was killed mid-write.
+    const std::string dir = ProjectPath.empty() ? std::string(".") : ProjectPath;
+    for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
+        const std::string leaf = it->path().filename().string();
+        if (leaf.starts_with(TempPrefix) && leaf.ends_with(TempSuffix) && it->is_regular_file(ec))
+            fs::remove(it->path(), ec);
+    }
+}
+
+} // namespace tarn
