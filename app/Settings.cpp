@@ -1,10 +1,114 @@
 #include "app/Settings.h"
 
+#include <filesystem>
+#include <system_error>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "app/Driver.h"
+#include "app/IniFile.h"
+#include "app/WindowOperations.h"
+#include "crossover/Tarndef.h"
+
 namespace tarn {
 
-std::string ExecutableDirectory() { return {}; }
-std::string ProjectCaption(const std::string& projectPath) { return "Tarn - Project: " + projectPath; }
-void StartupLoad(const std::string&) {}
-void ProjectClick() {}
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* AppSection = "Project";
+constexpr const char* ProjectDirKey = "ProjectDir";
+constexpr const char* ProjectSection = "Crossover";
+constexpr int DefaultFilterOrder = 10;
+
+// True only for an existing directory: a file or a missing path is none.
+bool IsDirectory(const std::string& path) {
+    std::error_code ec;
+    return fs::is_directory(fs::path(path), ec);
+}
+
+void StoreProjectPath() {
+    IniFile(AppDir + AppIniName).WriteString(AppSection, ProjectDirKey, ProjectPath);
+}
+
+} // namespace
+
+std::string ExecutableDirectory() {
+    std::string path;
+#ifdef _WIN32
+    char buffer[MAX_PATH * 4];
+    const DWORD n = GetModuleFileNameA(nullptr, buffer, sizeof buffer);
+    if (n > 0 && n < sizeof buffer) path.assign(buffer, n);
+#else
+    // The link names the executable itself, wherever it was started from and by
+    // whatever name; the size is grown until the whole target fits.
+    std::string buffer(256, '\0');
+    for (;;) {
+        const ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+        if (n < 0) break;
+        if (static_cast<std::size_t>(n) < buffer.size()) {
+            path.assign(buffer.data(), static_cast<std::size_t>(n));
+            break;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+#endif
+    const std::size_t cut = path.find_last_of(PathSeparator);
+    if (cut == std::string::npos) return {};
+    return path.substr(0, cut + 1);
+}
+
+std::string ProjectCaption(const std::string& projectPath) {
+    return "Tarn - Project: " + projectPath;
+}
+
+void StartupLoad(const std::string& appDir) {
+    AppDir = appDir;
+    ProjectPath = IniFile(AppDir + AppIniName).ReadString(AppSection, ProjectDirKey, "");
+    if (ProjectPath.empty() || !IsDirectory(ProjectPath)) {
+        // A stored directory that has gone is forgotten, not re-created. Creating the
+        // default one may fail (it may exist already); the first calculation reports it.
+        std::error_code ignored;
+        fs::create_directory(fs::path(AppDir + DefaultProjectName), ignored);
+        ProjectPath = AppDir + DefaultProjectName + PathSeparator;
+        StoreProjectPath();
+    } else if (ProjectPath.back() != PathSeparator) {
+        // A hand-edited value without its final separator would make the project's file
+        // names run on from its last component (a stored /data/proj would give
+        // /data/projTarnProject.ini, outside the project). The file keeps what the user
+        // wrote; only the running program completes it.
+        ProjectPath += PathSeparator;
+    }
+    Window().SetCaption(ProjectCaption(ProjectPath));
+
+    const IniFile project(ProjectPath + ProjectIniName);
+    for (int field = 1; field <= 4; ++field)
+        Window().SetFieldText(
+            field, project.ReadString(ProjectSection, "Frequency" + std::to_string(field), ""));
+    // The window limits the value to the spin edit's range. "X-way-system" is written for
+    // the user only and never read back.
+    Window().SetFilterOrderValue(
+        project.ReadInteger(ProjectSection, "FilterOrder", DefaultFilterOrder));
+}
+
+void ProjectClick() {
+    // The running calculation writes into ProjectPath; switching under it would split one
+    // design over two directories.
+    if (CalculationRunning()) return;
+    const auto chosen = Window().ChooseDirectory(ProjectPath);
+    if (!chosen) return;
+    if (chosen->empty()) throw DirectoryError("Unable to create directory");
+    // Not reported here: a directory that could not be created fails the first
+    // calculation with the file system's own error.
+    std::error_code ignored;
+    fs::create_directories(fs::path(*chosen), ignored);
+    ProjectPath = *chosen + PathSeparator;
+    StoreProjectPath();
+    Window().SetCaption(ProjectCaption(ProjectPath));
+}
 
 } // namespace tarn

@@ -17,13 +17,19 @@ std::string ExecutableDirectory();
 // "Tarn - Project: " + path, exactly as stored.
 std::string ProjectCaption(const std::string& projectPath);
 
-// First half of FormCreate: sets AppDir (to appDir) and ProjectPath, the caption, the four
-// fields and the filter order. Throws IniWriteError when "Tarn.ini" cannot be written; the
-// rest of the load is then skipped.
+// First half of FormCreate: sets AppDir (to appDir, which ends in the separator) and
+// ProjectPath, the caption, the four fields and the filter order. A stored project
+// directory without its final separator gets one in ProjectPath (not in the file). Throws
+// IniWriteError when "Tarn.ini" cannot be written; the rest of the load is then skipped.
 void StartupLoad(const std::string& appDir);
-inline void StartupLoad() { StartupLoad(ExecutableDirectory()); }
+inline void StartupLoad() {
+    StartupLoad(ExecutableDirectory());
+}
 
 // File -> Project: the directory chooser, then ProjectPath, "Tarn.ini" and the caption.
+// Does nothing while a calculation runs. Throws DirectoryError ("Unable to create
+// directory") for a confirmed empty name, before anything changes; IniWriteError when
+// "Tarn.ini" cannot be written, with ProjectPath already switched.
 void ProjectClick();
 
 } // namespace tarn

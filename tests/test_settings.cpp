@@ -1,0 +1,323 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "app/HeadlessWindow.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "crossover/Tarndef.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        savedAppDir_ = AppDir;
+        savedProjectPath_ = ProjectPath;
+        std::string pattern = (fs::temp_directory_path() / "tarn-settings-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+        app_ = root_ + "/app/";
+        fs::create_directory(app_);
+    }
+    void TearDown() override {
+        AppDir = savedAppDir_;
+        ProjectPath = savedProjectPath_;
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+    static void Put(const std::string& path, const std::string& bytes) {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    static std::string Get(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    }
+    static void MakeReadOnly(const std::string& path) {
+        fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
+    }
+
+    std::string TarnIni() const { return app_ + "Tarn.ini"; }
+    std::string DefaultProject() const { return app_ + "MyFirstProject/"; }
+    std::string StoredDefault() const {
+        return "[Project]\r\nProjectDir=" + DefaultProject() + "\r\n";
+    }
+    // A project directory holding a TarnProject.ini with the given body of [Crossover].
+    std::string MakeProject(const std::string& name, const std::string& crossover) const {
+        const std::string dir = root_ + "/" + name + "/";
+        fs::create_directories(dir);
+        Put(dir + "TarnProject.ini", "[Crossover]\r\n" + crossover);
+        return dir;
+    }
+    // Runs the load as FormCreate does: an error is shown, not thrown on.
+    bool Load(HeadlessWindow& window) {
+        ScopedWindow scoped(window);
+        return RunHandler([&] { StartupLoad(app_); });
+    }
+    bool Click(HeadlessWindow& window) {
+        ScopedWindow scoped(window);
+        return RunHandler(ProjectClick);
+    }
+
+    std::string root_;
+    std::string app_;
+    std::string savedAppDir_;
+    std::string savedProjectPath_;
+};
+
+TEST_F(SettingsTest, FirstStartCreatesTheDefaultProject) {
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_EQ(AppDir, app_);
+    EXPECT_EQ(ProjectPath, DefaultProject());
+    EXPECT_TRUE(fs::is_directory(DefaultProject()));
+    EXPECT_EQ(Get(TarnIni()), StoredDefault());
+    EXPECT_EQ(w.caption, "Tarn - Project: " + DefaultProject());
+    for (const auto& f : w.fields)
+        EXPECT_EQ(f, "");
+    EXPECT_EQ(w.filterOrderText, "10");
+    // The project file is first written by a calculation.
+    EXPECT_FALSE(fs::exists(DefaultProject() + "TarnProject.ini"));
+}
+
+TEST_F(SettingsTest, AnExistingDefaultProjectIsFoundAndLoaded) {
+    fs::create_directory(app_ + "MyFirstProject");
+    Put(DefaultProject() + "TarnProject.ini", "[Crossover]\nFrequency1=80\nFilterOrder=4\n");
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_EQ(Get(TarnIni()), StoredDefault());
+    EXPECT_EQ(w.fields[0], "80");
+    EXPECT_EQ(w.filterOrderText, "4");
+}
+
+TEST_F(SettingsTest, AnUnusableStoredDirectoryFallsBackAndIsReplaced) {
+    Put(root_ + "/afile", "x");
+    const std::string cases[] = {
+        "[Project]\r\nProjectDir=\r\n",
+        "[Project]\r\nOther=1\r\n",
+        "[Elsewhere]\r\nProjectDir=" + root_ + "/\r\n",
+        "[Project]\r\nProjectDir=" + root_ + "/gone/\r\n",
+        "[Project]\r\nProjectDir=" + root_ + "/afile\r\n",
+        "[Project]\r\nProjectDir=" + root_ + "/afile/\r\n",
+    };
+    for (const std::string& stored : cases) {
+        SCOPED_TRACE(stored);
+        Put(TarnIni(), stored);
+        HeadlessWindow w;
+        ASSERT_TRUE(Load(w));
+        EXPECT_EQ(ProjectPath, DefaultProject());
+        EXPECT_EQ(w.caption, "Tarn - Project: " + DefaultProject());
+        EXPECT_EQ(IniFile(TarnIni()).ReadString("Project", "ProjectDir", ""), DefaultProject());
+    }
+    // The stale directory is forgotten, not re-created.
+    EXPECT_FALSE(fs::exists(root_ + "/gone"));
+    // Only the key's line changes.
+    EXPECT_EQ(Get(TarnIni()), "[Project]\r\nProjectDir=" + DefaultProject() + "\r\n");
+    Put(TarnIni(), "; mine\n[project]\nprojectdir = \n");
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_EQ(Get(TarnIni()), "; mine\n[project]\nprojectdir=" + DefaultProject() + "\n");
+}
+
+TEST_F(SettingsTest, AnExistingStoredDirectoryIsUsedAndNotWritten) {
+    const std::string project =
+        MakeProject("proj", "Frequency1 = 500\r\nFrequency2=\"1000 Hz\"\r\nfrequency3=abc\r\n"
+                            "Frequency4=gr\xF6\xDF"
+                            "er\r\nFilterOrder=0x10\r\nX-way-system=3\r\n");
+    const std::string stored = "; set by hand\n[PROJECT]\n  projectdir =  " + project + "  \n";
+    Put(TarnIni(), stored);
+    // Read-only: any attempt to write it would fail the load.
+    MakeReadOnly(TarnIni());
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w)) << w.errors.front();
+    EXPECT_EQ(ProjectPath, project);
+    EXPECT_EQ(w.caption, "Tarn - Project: " + project);
+    EXPECT_EQ(Get(TarnIni()), stored);
+    EXPECT_EQ(w.fields[0], "500");
+    EXPECT_EQ(w.fields[1], "1000 Hz");
+    EXPECT_EQ(w.fields[2], "abc");
+    EXPECT_EQ(w.fields[3], "größer");
+    EXPECT_EQ(w.filterOrderText, "16");
+    EXPECT_FALSE(fs::exists(app_ + "MyFirstProject"));
+}
+
+// A stored path without its final separator would put the project's files beside the
+// directory instead of in it, so the running program completes it.
+TEST_F(SettingsTest, AStoredDirectoryGetsItsMissingSeparator) {
+    const std::string project = MakeProject("proj", "Frequency1=250\r\n");
+    Put(root_ + "/projTarnProject.ini", "[Crossover]\r\nFrequency1=wrong\r\n");
+    std::string withoutSeparator = project;
+    withoutSeparator.pop_back();
+    const std::string stored = "[Project]\r\nProjectDir=" + withoutSeparator + "\r\n";
+    Put(TarnIni(), stored);
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_EQ(ProjectPath, project);
+    EXPECT_EQ(w.caption, "Tarn - Project: " + project);
+    EXPECT_EQ(w.fields[0], "250");
+    // The file keeps what the user wrote.
+    EXPECT_EQ(Get(TarnIni()), stored);
+
+    // A value that ends in the separator is used exactly, a doubled one included.
+    Put(TarnIni(), "[Project]\r\nProjectDir=" + project + "/\r\n");
+    HeadlessWindow w2;
+    ASSERT_TRUE(Load(w2));
+    EXPECT_EQ(ProjectPath, project + "/");
+    EXPECT_EQ(w2.caption, "Tarn - Project: " + project + "/");
+    EXPECT_EQ(w2.fields[0], "250");
+}
+
+TEST_F(SettingsTest, FilterOrderReadings) {
+    const struct {
+        const char* line;
+        const char* shown;
+    } cases[] = {{"FilterOrder=0x10\r\n", "16"}, {"FilterOrder=$10\r\n", "16"},
+                 {"FilterOrder=x10\r\n", "16"},  {"FilterOrder=abc\r\n", "10"},
+                 {"FilterOrder=\r\n", "10"},     {"", "10"},
+                 {"FilterOrder=99\r\n", "50"},   {"FilterOrder=0\r\n", "1"},
+                 {"FilterOrder= -7\r\n", "1"},   {"FilterOrder=50\r\n", "50"},
+                 {"FilterOrder=1\r\n", "1"},     {"X-way-system=4\r\n", "10"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        const std::string project = MakeProject("orders", c.line);
+        Put(TarnIni(), "[Project]\r\nProjectDir=" + project + "\r\n");
+        HeadlessWindow w;
+        w.filterOrderText = "33";
+        ASSERT_TRUE(Load(w));
+        EXPECT_EQ(w.filterOrderText, c.shown);
+    }
+}
+
+TEST_F(SettingsTest, AnUnwritableTarnIniEndsTheLoadWithTheWindowDefaults) {
+    // A stale entry forces the write; the file is read-only, which stops root too.
+    MakeProject("proj", "Frequency1=500\r\nFilterOrder=20\r\n");
+    Put(TarnIni(), "[Project]\r\nProjectDir=" + root_ + "/gone/\r\n");
+    MakeReadOnly(TarnIni());
+    const std::string before = Get(TarnIni());
+    HeadlessWindow w;
+    EXPECT_FALSE(Load(w));
+    ASSERT_EQ(w.errors.size(), 1u);
+    EXPECT_EQ(w.errors[0], "In " + TarnIni() + " kann nicht geschrieben werden.");
+    EXPECT_EQ(ProjectPath, DefaultProject());
+    EXPECT_EQ(w.caption, "Tarn");
+    for (const auto& f : w.fields)
+        EXPECT_EQ(f, "");
+    EXPECT_EQ(w.filterOrderText, "10");
+    EXPECT_EQ(Get(TarnIni()), before);
+}
+
+TEST_F(SettingsTest, AMissingAppDirEndsTheLoadToo) {
+    app_ = root_ + "/missing/";
+    HeadlessWindow w;
+    try {
+        ScopedWindow scoped(w);
+        StartupLoad(app_);
+        FAIL() << "no error";
+    } catch (const IniWriteError& e) {
+        EXPECT_EQ(std::string(e.what()), "In " + TarnIni() + " kann nicht geschrieben werden");
+    }
+    EXPECT_EQ(AppDir, app_);
+    EXPECT_EQ(ProjectPath, DefaultProject());
+    EXPECT_EQ(w.caption, "Tarn");
+    EXPECT_FALSE(fs::exists(app_));
+}
+
+class ProjectClickTest : public SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        ASSERT_TRUE(Load(window_));
+        window_.fields[0] = "120";
+        window_.fields[2] = "x";
+        window_.filterOrderText = "7";
+    }
+    void ExpectUnchanged(const std::string& tarnIni) const {
+        EXPECT_EQ(ProjectPath, DefaultProject());
+        EXPECT_EQ(window_.caption, "Tarn - Project: " + DefaultProject());
+        EXPECT_EQ(Get(TarnIni()), tarnIni);
+    }
+    HeadlessWindow window_;
+};
+
+TEST_F(ProjectClickTest, CancelChangesNothing) {
+    ASSERT_TRUE(Click(window_));
+    ASSERT_EQ(window_.chooserStarts.size(), 1u);
+    EXPECT_EQ(window_.chooserStarts[0], DefaultProject());
+    ExpectUnchanged(StoredDefault());
+}
+
+TEST_F(ProjectClickTest, ANewNestedDirectoryIsCreatedAndRemembered) {
+    const std::string chosen = root_ + "/new/deeper/proj";
+    // The new project's own settings wait for the next start.
+    fs::create_directories(root_ + "/new/other");
+    window_.chooserAnswers.push_back(chosen);
+    ASSERT_TRUE(Click(window_));
+    EXPECT_TRUE(fs::is_directory(chosen));
+    EXPECT_EQ(ProjectPath, chosen + "/");
+    EXPECT_EQ(window_.caption, "Tarn - Project: " + chosen + "/");
+    EXPECT_EQ(Get(TarnIni()), "[Project]\r\nProjectDir=" + chosen + "/\r\n");
+    EXPECT_EQ(window_.fields[0], "120");
+    EXPECT_EQ(window_.fields[2], "x");
+    EXPECT_EQ(window_.filterOrderText, "7");
+
+    // Remembered across a restart.
+    HeadlessWindow restarted;
+    ASSERT_TRUE(Load(restarted));
+    EXPECT_EQ(ProjectPath, chosen + "/");
+    EXPECT_EQ(restarted.caption, "Tarn - Project: " + chosen + "/");
+}
+
+TEST_F(ProjectClickTest, TheSeparatorIsAppendedUnconditionally) {
+    const std::string existing = MakeProject("proj", "Frequency1=999\r\n");
+    window_.chooserAnswers.push_back(existing); // already ends in one, like a drive root
+    ASSERT_TRUE(Click(window_));
+    EXPECT_EQ(ProjectPath, existing + "/");
+    EXPECT_EQ(window_.caption, "Tarn - Project: " + existing + "/");
+    // Switching never reads the new project's values.
+    EXPECT_EQ(window_.fields[0], "120");
+}
+
+TEST_F(ProjectClickTest, AnEmptyConfirmedNameFails) {
+    window_.chooserAnswers.push_back(std::string());
+    EXPECT_FALSE(Click(window_));
+    ASSERT_EQ(window_.errors.size(), 1u);
+    EXPECT_EQ(window_.errors[0], "Unable to create directory.");
+    ExpectUnchanged(StoredDefault());
+}
+
+TEST_F(ProjectClickTest, AnUnwritableTarnIniSwitchesButDoesNotRemember) {
+    MakeReadOnly(TarnIni());
+    const std::string chosen = root_ + "/other";
+    window_.chooserAnswers.push_back(chosen);
+    EXPECT_FALSE(Click(window_));
+    ASSERT_EQ(window_.errors.size(), 1u);
+    EXPECT_EQ(window_.errors[0], "In " + TarnIni() + " kann nicht geschrieben werden.");
+    EXPECT_EQ(ProjectPath, chosen + "/");
+    EXPECT_EQ(window_.caption, "Tarn - Project: " + DefaultProject());
+    EXPECT_EQ(Get(TarnIni()), StoredDefault());
+}
+
+TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {
+    const std::string dir = ExecutableDirectory();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), PathSeparator);
+    EXPECT_TRUE(fs::path(dir).is_absolute());
+    EXPECT_TRUE(fs::is_regular_file(dir + "test_settings"));
+    // Not the working directory.
+    const fs::path cwd = fs::current_path();
+    fs::current_path(fs::temp_directory_path());
+    EXPECT_EQ(ExecutableDirectory(), dir);
+    fs::current_path(cwd);
+}
+
+} // namespace
+} // namespace tarn
