@@ -34,7 +34,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);
 }
 
-std::string TempDir::Prefix() const { return path_.string() + PathSeparator; }
+std::string TempDir::Prefix() const {
+    return path_.string() + PathSeparator;
+}
 
 std::vector<unsigned char> ReadBytes(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);

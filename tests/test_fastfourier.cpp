@@ -1,1 +1,268 @@
+// The workspace transforms against a long-double direct DFT, by round trips, and on the
+// spectra the band designs feed them.
 #include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <random>
+#include <vector>
+
+#include "app/HeadlessWindow.h"
+#include "spectral/FastFourier.h"
+
+namespace tarn {
+namespace {
+
+using Complex = std::complex<long double>;
+
+// X[k] = sum x[m] e^(-2 pi i k m / n), in long double.
+std::vector<Complex> DirectDft(const std::vector<Complex>& x) {
+    const std::size_t n = x.size();
+    const long double pi = 3.141592653589793238462643383279502884L;
+    std::vector<Complex> out(n);
+    for (std::size_t k = 0; k < n; ++k) {
+        Complex sum = 0;
+        for (std::size_t m = 0; m < n; ++m) {
+            const long double angle = -2 * pi * static_cast<long double>((k * m) % n) / n;
+            sum += x[m] * Complex(std::cos(angle), std::sin(angle));
+        }
+        out[k] = sum;
+    }
+    return out;
+}
+
+std::vector<double> RandomValues(std::size_t n, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    std::vector<double> v(n);
+    for (double& x : v)
+        x = value(random);
+    return v;
+}
+
+long double MaxAbs(const std::vector<Complex>& v) {
+    long double m = 0;
+    for (const auto& c : v)
+        m = std::max(m, std::abs(c));
+    return m;
+}
+
+class FastFourierTest : public ::testing::Test {
+  protected:
+    void TearDown() override { FreeSpectrum(); }
+};
+
+TEST_F(FastFourierTest, SplitFftMatchesDirectDftForEverySmallSize) {
+    for (std::int32_t n = 2; n <= 256; n *= 2) {
+        // The workspace is longer than the transform: only elements 0..n-1 take part.
+        AllocSpectrum(2 * n);
+        const auto re = RandomValues(2 * n, n);
+        const auto im = RandomValues(2 * n, n + 1000);
+        std::vector<Complex> x(n);
+        for (std::int32_t i = 0; i < 2 * n; ++i) {
+            SpecRe[i] = re[i];
+            SpecIm[i] = im[i];
+        }
+        for (std::int32_t i = 0; i < n; ++i)
+            x[i] = Complex(re[i], im[i]);
+        const auto expected = DirectDft(x);
+        SplitFFT(n);
+        const long double bound = 1e-15L * n * MaxAbs(expected);
+        for (std::int32_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(SpecRe[k], expected[k].real(), bound) << "n=" << n << " k=" << k;
+            EXPECT_NEAR(SpecIm[k], expected[k].imag(), bound) << "n=" << n << " k=" << k;
+        }
+        for (std::int32_t i = n; i < 2 * n; ++i) {
+            EXPECT_EQ(SpecRe[i], re[i]);
+            EXPECT_EQ(SpecIm[i], im[i]);
+        }
+    }
+}
+
+TEST_F(FastFourierTest, RealFftMatchesDirectDftAndIsConjugateSymmetric) {
+    for (std::int32_t n = 2; n <= 1024; n *= 2) {
+        AllocSpectrum(n);
+        const auto x = RandomValues(n, 7 * n);
+        const auto garbage = RandomValues(n, 11 * n);
+        std::vector<Complex> xc(n);
+        for (std::int32_t i = 0; i < n; ++i) {
+            SpecRe[i] = x[i];
+            SpecIm[i] = garbage[i] * 1e6; // must play no part
+            xc[i] = x[i];
+        }
+        const auto expected = DirectDft(xc);
+        RealFFT();
+        const long double bound = 1e-15L * n * MaxAbs(expected);
+        for (std::int32_t k = 0; k < n; ++k) {
+            EXPECT_NEAR(SpecRe[k], expected[k].real(), bound) << "n=" << n << " k=" << k;
+            EXPECT_NEAR(SpecIm[k], expected[k].imag(), bound) << "n=" << n << " k=" << k;
+        }
+        EXPECT_EQ(SpecIm[0], 0.0);
+        EXPECT_EQ(SpecIm[n / 2], 0.0);
+        for (std::int32_t k = 1; k < n / 2; ++k) {
+            EXPECT_NEAR(SpecRe[n - k], SpecRe[k], bound);
+            EXPECT_NEAR(SpecIm[n - k], -SpecIm[k], bound);
+        }
+    }
+}
+
+TEST_F(FastFourierTest, RealFftOfUnitImpulseIsFlat) {
+    AllocSpectrum(65536);
+    SpecRe[0] = 1.0;
+    RealFFT();
+    for (std::int32_t k = 0; k < SpecLength; ++k) {
+        ASSERT_EQ(SpecRe[k], 1.0) << k;
+        ASSERT_EQ(SpecIm[k], 0.0) << k;
+    }
+}
+
+TEST_F(FastFourierTest, InverseRealFftMatchesDirectInverse) {
+    for (std::int32_t n = 4; n <= 512; n *= 2) {
+        AllocSpectrum(n);
+        const auto re = RandomValues(n, 3 * n);
+        const auto im = RandomValues(n, 5 * n);
+        std::vector<Complex> spectrum(n);
+        for (std::int32_t k = 0; k <= n / 2; ++k) {
+            SpecRe[k] = re[k];
+            SpecIm[k] = (k == 0 || k == n / 2) ? 0.0 : im[k];
+            spectrum[k] = Complex(SpecRe[k], SpecIm[k]);
+        }
+        for (std::int32_t k = n / 2 + 1; k < n; ++k) {
+            spectrum[k] = std::conj(spectrum[n - k]);
+            SpecRe[k] = 1e9; // overwritten by the completion of the spectrum
+            SpecIm[k] = -1e9;
+        }
+        // The inverse DFT is the conjugate of the forward DFT of the conjugate, over n.
+        std::vector<Complex> conjugated(n);
+        for (std::int32_t k = 0; k < n; ++k)
+            conjugated[k] = std::conj(spectrum[k]);
+        auto expected = DirectDft(conjugated);
+        InverseRealFFT();
+        for (std::int32_t m = 0; m < n; ++m) {
+            const long double value = std::conj(expected[m]).real() / n;
+            EXPECT_NEAR(SpecRe[m], value, 1e-15 * n) << "n=" << n << " m=" << m;
+            EXPECT_EQ(SpecIm[m], 0.0);
+        }
+    }
+}
+
+TEST_F(FastFourierTest, RoundTripReturnsTheSamples) {
+    AllocSpectrum(65536);
+    const auto x = RandomValues(65536, 42);
+    std::copy(x.begin(), x.end(), SpecRe.begin());
+    RealFFT();
+    InverseRealFFT();
+    double worst = 0;
+    for (std::int32_t i = 0; i < SpecLength; ++i)
+        worst = std::max(worst, std::abs(SpecRe[i] - x[i]));
+    // The twiddle recurrence runs up to 32768 steps and drifts by about that many ulps.
+    EXPECT_LT(worst, 1e-11);
+    for (std::int32_t i = 0; i < SpecLength; ++i)
+        ASSERT_EQ(SpecIm[i], 0.0);
+}
+
+TEST_F(FastFourierTest, FlatSpectrumGivesImpulseAtZeroWhateverTheUpperBinsHeld) {
+    AllocSpectrum(65536);
+    for (std::int32_t k = 0; k <= SpecLength / 2; ++k)
+        SpecRe[k] = 1.0;
+    for (std::int32_t k = SpecLength / 2 + 1; k < SpecLength; ++k) {
+        SpecRe[k] = 123.0;
+        SpecIm[k] = -7.0;
+    }
+    InverseRealFFT();
+    EXPECT_NEAR(SpecRe[0], 1.0, 1e-12);
+    for (std::int32_t m = 1; m < SpecLength; ++m)
+        ASSERT_NEAR(SpecRe[m], 0.0, 1e-12) << m;
+}
+
+TEST_F(FastFourierTest, LinearPhaseOfPiPerBinDelaysByHalfTheLength) {
+    AllocSpectrum(65536);
+    const double pi = 3.14159265358979323846;
+    for (std::int32_t k = 0; k <= SpecLength / 2; ++k) {
+        SpecRe[k] = 1.0;
+        SpecIm[k] = k < SpecLength / 2 ? pi * k : 0.0;
+    }
+    PolarToRect();
+    InverseRealFFT();
+    EXPECT_NEAR(SpecRe[32768], 1.0, 1e-9);
+    double worst = 0;
+    for (std::int32_t m = 0; m < SpecLength; ++m)
+        if (m != 32768) worst = std::max(worst, std::abs(SpecRe[m]));
+    EXPECT_LT(worst, 1e-9);
+}
+
+TEST_F(FastFourierTest, ImaginaryPartsAtDcAndNyquistActAsRealParts) {
+    const double v = 3.5;
+    AllocSpectrum(1024);
+    SpecIm[0] = v;
+    InverseRealFFT();
+    for (std::int32_t m = 0; m < SpecLength; ++m)
+        ASSERT_NEAR(SpecRe[m], v / SpecLength, 1e-15) << m;
+
+    AllocSpectrum(1024);
+    SpecIm[SpecLength / 2] = v;
+    InverseRealFFT();
+    for (std::int32_t m = 0; m < SpecLength; ++m)
+        ASSERT_NEAR(SpecRe[m], (m % 2 ? -v : v) / SpecLength, 1e-15) << m;
+}
+
+TEST_F(FastFourierTest, PolarToRectConvertsLowerHalfOnlyAndFollowsChangedPhases) {
+    AllocSpectrum(64);
+    // Twice with different phases: remembered cosines must never answer for a new phase.
+    for (int round = 0; round < 3; ++round) {
+        const auto magnitude = RandomValues(64, 100 + round);
+        const auto phase = RandomValues(64, 200 + (round == 2 ? 0 : round));
+        for (std::int32_t k = 0; k < 64; ++k) {
+            SpecRe[k] = magnitude[k];
+            SpecIm[k] = phase[k] * 1000.0;
+        }
+        PolarToRect();
+        for (std::int32_t k = 0; k <= 32; ++k) {
+            EXPECT_DOUBLE_EQ(SpecRe[k], std::cos(phase[k] * 1000.0) * magnitude[k]);
+            EXPECT_DOUBLE_EQ(SpecIm[k], std::sin(phase[k] * 1000.0) * magnitude[k]);
+        }
+        for (std::int32_t k = 33; k < 64; ++k) {
+            EXPECT_EQ(SpecRe[k], magnitude[k]);
+            EXPECT_EQ(SpecIm[k], phase[k] * 1000.0);
+        }
+    }
+}
+
+TEST_F(FastFourierTest, BinFrequency) {
+    AllocSpectrum(65536);
+    EXPECT_DOUBLE_EQ(BinFrequency(1, 1.0 / 44100), 44100.0 / 65536);
+    EXPECT_DOUBLE_EQ(BinFrequency(1, 1.0 / 48000), 48000.0 / 65536);
+    EXPECT_DOUBLE_EQ(BinFrequency(32768, 1.0 / 48000), 24000.0);
+    EXPECT_EQ(BinFrequency(0, 1.0 / 44100), 1e-7);
+    EXPECT_EQ(BinFrequency(0, 1.0), 1e-7);
+}
+
+TEST_F(FastFourierTest, AllocationZeroesAndFreeKeepsTheLength) {
+    AllocSpectrum(65536);
+    for (std::int32_t i = 0; i < SpecLength; ++i)
+        SpecRe[i] = SpecIm[i] = i + 1.0;
+    AllocSpectrum(65536);
+    ASSERT_EQ(SpecRe.size(), 65536u);
+    ASSERT_EQ(SpecIm.size(), 65536u);
+    for (std::int32_t i = 0; i < SpecLength; ++i) {
+        ASSERT_EQ(SpecRe[i], 0.0);
+        ASSERT_EQ(SpecIm[i], 0.0);
+    }
+    FreeSpectrum();
+    EXPECT_TRUE(SpecRe.empty());
+    EXPECT_TRUE(SpecIm.empty());
+    EXPECT_EQ(SpecLength, 65536);
+}
+
+TEST_F(FastFourierTest, EachTransformLetsTheWindowHandleMessages) {
+    HeadlessWindow window;
+    ScopedWindow scoped(window);
+    AllocSpectrum(256);
+    InverseRealFFT(); // itself, RealFFT and SplitFFT
+    EXPECT_EQ(window.pumpCount, 3);
+    RealFFT();
+    EXPECT_EQ(window.pumpCount, 5);
+}
+
+} // namespace
+} // namespace tarn
