@@ -5,7 +5,9 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
+#include "app/Driver.h"
 #include "app/HeadlessWindow.h"
 #include "app/IniFile.h"
 #include "app/Settings.h"
@@ -304,6 +306,88 @@ TEST_F(ProjectClickTest, AnUnwritableTarnIniSwitchesButDoesNotRemember) {
     EXPECT_EQ(ProjectPath, chosen + "/");
     EXPECT_EQ(window_.caption, "Tarn - Project: " + DefaultProject());
     EXPECT_EQ(Get(TarnIni()), StoredDefault());
+}
+
+// The application as a user meets it: first start in a fresh directory, a calculation,
+// a restart, a switch of projects and another restart.
+TEST_F(SettingsTest, CalculationsAndProjectsSurviveARestart) {
+    HeadlessWindow first;
+    ASSERT_TRUE(Load(first));
+    ASSERT_TRUE(fs::is_directory(DefaultProject()));
+    ASSERT_EQ(Get(TarnIni()), StoredDefault());
+    first.minimumPhase = false;
+    first.fields[0] = "80";
+    first.fields[1] = "";
+    first.fields[2] = "2000";
+    first.fields[3] = "1,5";
+    first.filterOrderText = "12";
+    {
+        ScopedWindow scoped(first);
+        ASSERT_TRUE(RunHandler([] { XOButtonClick(); }));
+    }
+    ASSERT_EQ(first.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+    EXPECT_TRUE(fs::exists(DefaultProject() + "XOLowL44.dbl"));
+    EXPECT_EQ(first.fields[2], "");
+
+    // The texts come back as they were typed, the ones the run emptied included.
+    HeadlessWindow second;
+    ASSERT_TRUE(Load(second));
+    EXPECT_EQ(ProjectPath, DefaultProject());
+    EXPECT_EQ(second.fields[0], "80");
+    EXPECT_EQ(second.fields[1], "");
+    EXPECT_EQ(second.fields[2], "2000");
+    EXPECT_EQ(second.fields[3], "1,5");
+    EXPECT_EQ(second.filterOrderText, "12");
+
+    // Switch, calculate there, restart: the new project and its values are back.
+    const std::string other = root_ + "/other";
+    second.chooserAnswers.push_back(other);
+    second.minimumPhase = false;
+    second.fields[1] = "500";
+    second.filterOrderText = "3";
+    ASSERT_TRUE(Click(second));
+    {
+        ScopedWindow scoped(second);
+        ASSERT_TRUE(RunHandler([] { XOButtonClick(); }));
+    }
+    EXPECT_TRUE(fs::exists(other + "/XOMidL44.dbl"));
+
+    HeadlessWindow third;
+    ASSERT_TRUE(Load(third));
+    EXPECT_EQ(ProjectPath, other + "/");
+    EXPECT_EQ(third.caption, "Tarn - Project: " + other + "/");
+    EXPECT_EQ(third.fields[0], "80");
+    EXPECT_EQ(third.fields[1], "500");
+    EXPECT_EQ(third.fields[2], "2000");
+    EXPECT_EQ(third.filterOrderText, "3");
+    // The first project keeps its own values.
+    EXPECT_EQ(
+        IniFile(DefaultProject() + "TarnProject.ini").ReadInteger("Crossover", "FilterOrder", 0),
+        12);
+}
+
+// A calculation writes into ProjectPath until its end; File -> Project chosen while it
+// pumps messages must not move it.
+TEST_F(SettingsTest, NoProjectSwitchDuringACalculation) {
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    w.minimumPhase = false;
+    w.fields[0] = "500";
+    w.chooserAnswers.push_back(root_ + "/elsewhere");
+    int clicks = 0;
+    w.onPump = [&] {
+        if (clicks++ == 0) ProjectClick();
+    };
+    {
+        ScopedWindow scoped(w);
+        ASSERT_TRUE(RunHandler([] { XOButtonClick(); }));
+    }
+    ASSERT_GT(clicks, 0);
+    EXPECT_TRUE(w.chooserStarts.empty());
+    EXPECT_EQ(ProjectPath, DefaultProject());
+    EXPECT_EQ(Get(TarnIni()), StoredDefault());
+    EXPECT_FALSE(fs::exists(root_ + "/elsewhere"));
+    EXPECT_TRUE(fs::exists(DefaultProject() + "XOHighR44.dbl"));
 }
 
 TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {
