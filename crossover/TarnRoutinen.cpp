@@ -285,6 +285,21 @@ std::string TempName(const std::string& fileName) {
     return ProjectPath + TempPrefix + fileName + "-" + tag + TempSuffix;
 }
 
+// A file marked read-only (no write permission for anyone) is one the user protects: it
+// is neither deleted nor replaced, as the read-only attribute works on Windows. Checked by
+// hand, because neither root, nor a rename over it, nor unlinking it is stopped by the bits.
+bool ReadOnly(const fs::file_status& st) {
+    const auto writeBits =
+        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+    return (st.permissions() & writeBits) == fs::perms::none;
+}
+
+void RemoveUnlessReadOnly(const std::string& path) {
+    std::error_code ec;
+    const auto st = fs::status(path, ec);
+    if (!ec && fs::is_regular_file(st) && !ReadOnly(st)) fs::remove(path, ec);
+}
+
 // Writes data as the file target, which appears only complete: the bytes go to a temporary
 // file that is renamed over the target after a full write and close. On failure the
 // temporary file is removed and InOutError is thrown; an earlier file of that name stays.
@@ -293,11 +308,7 @@ void PublishFile(const std::string& target, const std::string& fileName, const v
     std::error_code ec;
     const auto st = fs::status(target, ec);
     if (!ec && fs::is_regular_file(st)) {
-        // A file marked read-only must stay as it is even for a user (root) whom the
-        // permission bits do not stop; replacing it by a rename would bypass them.
-        const auto writeBits =
-            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-        if ((st.permissions() & writeBits) == fs::perms::none) throw InOutError(5);
+        if (ReadOnly(st)) throw InOutError(5);
     } else if (!ec && fs::is_directory(st)) {
         throw InOutError(5);
     }
@@ -364,14 +375,12 @@ void DeleteOutputs() {
             for (const char* band : bands)
                 for (const char* side : {"L", "R"}) {
                     const std::string path = ProjectPath + "XO" + band + side + tag + extension;
-                    std::error_code ec;
-                    if (fs::is_regular_file(fs::status(path, ec))) fs::remove(path, ec);
+                    RemoveUnlessReadOnly(path);
                 }
-    std::error_code ec;
-    const std::string testFilter = ProjectPath + "TestFilter.pcm";
-    if (fs::is_regular_file(fs::status(testFilter, ec))) fs::remove(testFilter, ec);
+    RemoveUnlessReadOnly(ProjectPath + "TestFilter.pcm");
 
     // Temporary files of a run that was killed mid-write.
+    std::error_code ec;
     const std::string dir = ProjectPath.empty() ? std::string(".") : ProjectPath;
     for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
         const std::string leaf = it->path().filename().string();

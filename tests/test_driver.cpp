@@ -1,1 +1,312 @@
+// One press of "Calc Crossover", end to end against a headless window: files, settings,
+// fields, the window's busy and idle states, and the runs that end in an error.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "app/Driver.h"
+#include "app/HeadlessWindow.h"
+#include "app/IniFile.h"
+#include "crossover/TarnRoutinen.h"
+#include "crossover/Tarndef.h"
+#include "spectral/FastFourier.h"
+#include "tests/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Driver : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.minimumPhase = false;
+        window.cursor = 7; // whatever the application had before the run
+        ProjectPath = dir.Prefix();
+        DoublePrecision = true;
+    }
+
+    void Fields(const std::string& f1, const std::string& f2, const std::string& f3,
+                const std::string& f4) {
+        window.fields[0] = f1;
+        window.fields[1] = f2;
+        window.fields[2] = f3;
+        window.fields[3] = f4;
+    }
+
+    // Runs the calculation as the window's handler does; returns the error box texts.
+    std::vector<std::string> Press() {
+        RunHandler([] { XOButtonClick(); });
+        return window.errors;
+    }
+
+    std::string Stored(const std::string& key) {
+        return IniFile(dir.Prefix() + "TarnProject.ini").ReadString("Crossover", key, "<none>");
+    }
+
+    void ExpectIdle() {
+        EXPECT_EQ(window.cursor, 7);
+        EXPECT_FALSE(window.timerEnabled);
+        EXPECT_EQ(window.progress, 0);
+        EXPECT_FALSE(CalculationRunning());
+        EXPECT_TRUE(SpecRe.empty());
+    }
+
+    test::TempDir dir;
+    HeadlessWindow window;
+    ScopedWindow scoped{window};
+};
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+TEST_F(Driver, EmptyFieldsGiveAOneWayUnitImpulse) {
+    window.filterOrderText = "7";
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(test::FileNames(dir.Path()), Sorted({"TarnProject.ini", "XOL44.dbl", "XOR44.dbl"}));
+    for (const char* name : {"XOL44.dbl", "XOR44.dbl"}) {
+        const auto taps = test::ReadDoubles(dir.Path() / name);
+        ASSERT_EQ(taps.size(), 65536u);
+        EXPECT_EQ(taps[0], 1.0);
+        for (std::size_t i = 1; i < taps.size(); ++i)
+            ASSERT_EQ(taps[i], 0.0) << i;
+    }
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 1-way XO done"});
+    EXPECT_EQ(Stored("X-way-system"), "1");
+    EXPECT_EQ(Stored("FilterOrder"), "7");
+    ExpectIdle();
+}
+
+TEST_F(Driver, FirstUnusableFieldDecidesTheWaysAndTheRestIsEmptied) {
+    Fields("500", "", "2000", "8000");
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(test::FileNames(dir.Path()),
+              Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOHighL44.dbl",
+                      "XOHighR44.dbl"}));
+    EXPECT_EQ(window.fields[0], "500");
+    for (int i = 1; i < 4; ++i)
+        EXPECT_EQ(window.fields[i], "");
+    // The texts stay stored, to reappear at the next start.
+    EXPECT_EQ(Stored("Frequency2"), "");
+    EXPECT_EQ(Stored("Frequency3"), "2000");
+    EXPECT_EQ(Stored("Frequency4"), "8000");
+    EXPECT_EQ(Stored("X-way-system"), "2");
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+
+    for (const char* unusable : {"0", "-5", "abc", "80 "}) {
+        window.messages.clear();
+        Fields("500", "1000", unusable, "8000");
+        Press();
+        EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"})
+            << unusable;
+        EXPECT_EQ(window.fields[2], "") << unusable;
+        EXPECT_EQ(window.fields[1], "1000");
+    }
+}
+
+TEST_F(Driver, BandTableForEveryNumberOfWays) {
+    const std::map<int, std::vector<std::string>> bands = {
+        {2, {"Low", "High"}},
+        {3, {"Low", "Mid", "High"}},
+        {4, {"Sub", "Low", "Mid", "High"}},
+        {5, {"Sub", "Low", "LowMid", "Mid", "High"}}};
+    const std::vector<std::string> texts = {"100", "800", "2500", "9000"};
+    for (const auto& [ways, words] : bands) {
+        window.filesWritten.clear();
+        window.messages.clear();
+        Fields(texts[0], ways > 2 ? texts[1] : "", ways > 3 ? texts[2] : "",
+               ways > 4 ? texts[3] : "");
+        Press();
+        std::vector<std::string> expected = {"TarnProject.ini"};
+        std::vector<std::string> order;
+        for (const auto& word : words) {
+            expected.push_back("XO" + word + "L44.dbl");
+            expected.push_back("XO" + word + "R44.dbl");
+            order.push_back(dir.Prefix() + "XO" + word + "L44.dbl");
+            order.push_back(dir.Prefix() + "XO" + word + "R44.dbl");
+        }
+        // Fewer ways than the run before: the earlier bands are gone.
+        EXPECT_EQ(test::FileNames(dir.Path()), Sorted(expected)) << ways;
+        EXPECT_EQ(window.filesWritten, order) << ways;
+        EXPECT_EQ(window.messages.at(0), "Calculation " + std::to_string(ways) + "-way XO done");
+    }
+}
+
+TEST_F(Driver, BandsAreTheDesignsOfTheirEdgesAndLeftEqualsRight) {
+    Fields("100", "800", "2500", "9000");
+    window.filterOrderText = "6";
+    Press();
+    SamplePeriod = 1.0 / 44100;
+    AllocSpectrum(65536);
+    auto expectBand = [&](const std::string& word) {
+        const auto left = test::ReadBytes(dir.Path() / ("XO" + word + "L44.dbl"));
+        EXPECT_EQ(left, test::ReadBytes(dir.Path() / ("XO" + word + "R44.dbl"))) << word;
+        const auto taps = test::ReadDoubles(dir.Path() / ("XO" + word + "L44.dbl"));
+        for (std::size_t i = 0; i < taps.size(); ++i)
+            ASSERT_EQ(taps[i], SpecRe[i]) << word << " " << i;
+    };
+    DesignLowPass(6, 100);
+    expectBand("Sub");
+    DesignBandPass(6, 100, 800);
+    expectBand("Low");
+    DesignBandPass(6, 800, 2500);
+    expectBand("LowMid");
+    DesignBandPass(6, 2500, 9000);
+    expectBand("Mid");
+    DesignHighPass(6, 9000);
+    expectBand("High");
+    FreeSpectrum();
+}
+
+TEST_F(Driver, FieldTextsAreStoredAsTypedAndReadAsNumbers) {
+    Fields("1,5", "abc", "", "");
+    window.filterOrderText = "";
+    Press();
+    // An empty spin edit reads as 1; the comma is a decimal sign.
+    EXPECT_EQ(Stored("FilterOrder"), "1");
+    EXPECT_EQ(Stored("Frequency1"), "1,5");
+    EXPECT_EQ(Stored("Frequency2"), "abc");
+    EXPECT_EQ(window.messages.at(0), "Calculation 2-way XO done");
+    AllocSpectrum(65536);
+    SamplePeriod = 1.0 / 44100;
+    DesignLowPass(1, 1.5);
+    const auto taps = test::ReadDoubles(dir.Path() / "XOLowL44.dbl");
+    for (std::size_t i = 0; i < taps.size(); i += 101)
+        ASSERT_EQ(taps[i], SpecRe[i]) << i;
+    FreeSpectrum();
+}
+
+TEST_F(Driver, RateAndPrecisionChooseNamesAndFormats) {
+    window.radio48 = true;
+    DoublePrecision = false;
+    Fields("500", "", "", "");
+    Press();
+    EXPECT_EQ(SamplePeriod, 1.0 / 48000.0);
+    EXPECT_EQ(RateTag, "48");
+    EXPECT_EQ(test::FileNames(dir.Path()),
+              Sorted({"TarnProject.ini", "XOLowL48.pcm", "XOLowR48.pcm", "XOHighL48.pcm",
+                      "XOHighR48.pcm"}));
+    EXPECT_EQ(fs::file_size(dir.Path() / "XOLowL48.pcm"), 262144u);
+
+    // A 44100 Hz run afterwards removes the 48000 Hz files too.
+    window.radio48 = false;
+    DoublePrecision = true;
+    Press();
+    EXPECT_EQ(test::FileNames(dir.Path()),
+              Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOHighL44.dbl",
+                      "XOHighR44.dbl"}));
+}
+
+TEST_F(Driver, TheWindowIsBusyDuringTheRunAndShowsFullProgressWithTheMessage) {
+    Fields("500", "", "", "");
+    std::vector<std::pair<int, bool>> duringRun;
+    window.onPump = [&] { duringRun.emplace_back(window.cursor, window.timerEnabled); };
+    int progressAtMessage = -1;
+    int cursorAtMessage = -1;
+    bool runningAtMessage = false;
+    window.onMessage = [&](const std::string&) {
+        progressAtMessage = window.progress;
+        cursorAtMessage = window.cursor;
+        runningAtMessage = CalculationRunning();
+    };
+    window.progress = 40; // a run does not reset the bar when it starts
+    Press();
+    ASSERT_GE(duringRun.size(), 7u); // once by the driver, three times per inverse transform
+    EXPECT_EQ(duringRun.front(), std::make_pair(1, false)); // busy, timer not yet started
+    for (std::size_t i = 1; i < duringRun.size(); ++i)
+        EXPECT_EQ(duringRun[i], std::make_pair(1, true));
+    EXPECT_EQ(progressAtMessage, 100);
+    EXPECT_EQ(cursorAtMessage, 7);
+    EXPECT_TRUE(runningAtMessage);
+    ExpectIdle();
+}
+
+TEST_F(Driver, ASecondPressDuringARunDoesNothing) {
+    Fields("500", "", "", "");
+    int nested = 0;
+    bool nestedResult = true;
+    window.onPump = [&] {
+        if (nested++ == 2) {
+            window.fields[0] = "";
+            nestedResult = XOButtonClick();
+            window.fields[0] = "500";
+        }
+    };
+    Press();
+    EXPECT_FALSE(nestedResult);
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+    EXPECT_FALSE(fs::exists(dir.Path() / "XOL44.dbl"));
+    EXPECT_TRUE(fs::exists(dir.Path() / "XOHighR44.dbl"));
+}
+
+TEST_F(Driver, OverflowingTextEndsTheRunBeforeAnythingIsStored) {
+    test::WriteText(dir.Path() / "XOLowL44.dbl", "stale");
+    Fields("500", "1e39", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{"Floating point overflow."});
+    EXPECT_FALSE(fs::exists(dir.Path() / "TarnProject.ini"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "XOLowL44.dbl")); // stale files were removed first
+    EXPECT_EQ(window.fields[1], "1e39");
+    EXPECT_TRUE(window.messages.empty());
+    ExpectIdle();
+}
+
+TEST_F(Driver, MissingProjectDirectoryFailsAtTheFirstSettingsWrite) {
+    ProjectPath = dir.Prefix() + "gone" + PathSeparator;
+    Fields("500", "", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{"In " + ProjectPath +
+                                                "TarnProject.ini kann nicht geschrieben werden."});
+    EXPECT_EQ(window.fields[1], "");
+    EXPECT_EQ(window.fields[0], "500");
+    EXPECT_FALSE(fs::exists(dir.Path() / "gone"));
+    ExpectIdle();
+}
+
+TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
+    Fields("500", "2000", "", "");
+    const auto blocked = dir.Path() / "XOMidR44.dbl";
+    test::WriteText(blocked, "keep");
+    fs::permissions(blocked, fs::perms::owner_read);
+    EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
+    ExpectIdle();
+    // What was written before the error stays; every file present is complete.
+    EXPECT_EQ(test::FileNames(dir.Path()),
+              Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOMidL44.dbl",
+                      "XOMidR44.dbl"}));
+    EXPECT_TRUE(test::ReadText(blocked) == "keep"); // never print a coefficient file
+    EXPECT_EQ(fs::file_size(dir.Path() / "XOMidL44.dbl"), 524288u);
+    EXPECT_TRUE(window.messages.empty());
+
+    // The next run starts afresh.
+    fs::permissions(blocked, fs::perms::owner_all);
+    window.errors.clear();
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"});
+    EXPECT_EQ(fs::file_size(blocked), 524288u);
+}
+
+TEST(DriverRules, NumberOfWaysAndMessages) {
+    EXPECT_EQ(NumberOfWays(-1, -1, -1, -1), 1);
+    EXPECT_EQ(NumberOfWays(500, -1, 2000, 8000), 2);
+    EXPECT_EQ(NumberOfWays(500, 2000, -1, -1), 3);
+    EXPECT_EQ(NumberOfWays(500, 2000, 3000, -1), 4);
+    EXPECT_EQ(NumberOfWays(8000, 3000, 500, 80), 5);
+    EXPECT_EQ(NumberOfWays(-1, 2000, 3000, 4000), 1);
+    EXPECT_EQ(CompletionMessage(5), "Calculation 5-way XO done");
+}
+
+TEST(DriverRules, ErrorBoxAddsAFullStopAfterLettersOnly) {
+    EXPECT_EQ(ErrorBoxText("Disk full"), "Disk full.");
+    EXPECT_EQ(ErrorBoxText("Done."), "Done.");
+    EXPECT_EQ(ErrorBoxText("I/O error 32"), "I/O error 32.");
+    EXPECT_EQ(ErrorBoxText("Wait!"), "Wait!");
+    EXPECT_EQ(ErrorBoxText("really -"), "really -");
+    EXPECT_EQ(ErrorBoxText(""), "");
+}
+
+} // namespace
+} // namespace tarn

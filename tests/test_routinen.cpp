@@ -379,8 +379,12 @@ TEST(DeleteOutputs, RemovesEveryRateAndFormatButNothingElse) {
     for (const auto& name : kept)
         test::WriteText(dir.Path() / name, "x");
     fs::create_directory(dir.Path() / "XOHighL44.dbl");
+    // A file marked read-only is protected, as on Windows.
+    test::WriteText(dir.Path() / "XOMidL48.dbl", "x");
+    fs::permissions(dir.Path() / "XOMidL48.dbl", fs::perms::owner_read);
     DeleteOutputs();
     auto expected = kept;
+    expected.push_back("XOMidL48.dbl");
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FileNames(dir.Path()), expected);
     EXPECT_TRUE(fs::is_directory(dir.Path() / "XOHighL44.dbl"));
