@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -135,26 +136,64 @@ constexpr bool WideLongDouble = LDBL_MAX_EXP >= 16384;
 
 struct Corner {
     long double value;
-    long double power; // value^(2n), used by the wide form only
+    long double inverse; // 1 / value^(2n) in the wide range
+    bool wide;           // value^(2n) and its inverse stay finite and non-zero
 };
 
 Corner MakeCorner(long double x, long long exponent) {
-    return {x, WideLongDouble ? IntegerPower(x, exponent) : 0.0L};
+    Corner c{x, 0.0L, false};
+    if constexpr (WideLongDouble) {
+        const long double power = IntegerPower(x, exponent);
+        c.inverse = 1.0L / power;
+        c.wide =
+            std::isfinite(power) && power != 0.0L && std::isfinite(c.inverse) && c.inverse != 0.0L;
+    }
+    return c;
 }
 
-// Low-pass shape 1 / sqrt(1 + f^(2n) / x^(2n)); fPower is f^(2n) for the wide form.
-long double LowShape(long double f, long double fPower, const Corner& corner, long long exponent) {
-    long double ratio = WideLongDouble ? fPower / corner.power : 0.0L;
-    // The quotient form is used where the separate powers leave even the wide range,
-    // which only an order far beyond 50 can cause; it gives the same shape.
-    if (!WideLongDouble || !std::isfinite(ratio) || !std::isfinite(fPower) ||
-        !std::isfinite(corner.power) || corner.power == 0.0L)
-        ratio = IntegerPower(f / corner.value, exponent);
-    if (std::isinf(ratio)) return 0.0L;
-    return 1.0L / std::sqrt(1.0L + ratio);
+// Low-pass shape 1 / sqrt(1 + f^(2n) / x^(2n)); fPower is f^(2n) for the wide form. The
+// quotient f^(2n) / x^(2n) is formed in the wide range (as a product with the corner's
+// inverse power, the same for every bin), then the rest in double: a quotient beyond the
+// double range gives infinity and so the exact limit 0. The form (f/x)^(2n) stands in where
+// the separate powers leave even the wide range, which only orders far beyond 50 can cause.
+double LowShape(long double f, long double fPower, const Corner& corner, long long exponent) {
+    double ratio;
+    if (corner.wide && std::isfinite(fPower))
+        ratio = static_cast<double>(fPower * corner.inverse);
+    else
+        ratio = static_cast<double>(IntegerPower(f / corner.value, exponent));
+    return 1.0 / std::sqrt(1.0 + ratio);
 }
 
 constexpr long double Pi = 3.141592653589793238462643383279502884L;
+
+// Bin frequencies and their powers f^(2n) for the current sample period, length and order.
+// Every band of a run shares them, so they are formed once per run rather than per band.
+struct BinPowers {
+    double period = 0;
+    std::int32_t length = 0;
+    long long exponent = 0;
+    std::vector<long double> f;
+    std::vector<long double> power;
+};
+
+const BinPowers& PowersFor(long long exponent) {
+    static BinPowers table;
+    if (table.period != SamplePeriod || table.length != SpecLength || table.exponent != exponent ||
+        table.f.empty()) {
+        const std::int32_t half = SpecLength / 2;
+        table.f.resize(half + 1);
+        table.power.resize(half + 1);
+        for (std::int32_t k = 0; k <= half; ++k) {
+            table.f[k] = BinFrequency(k, SamplePeriod);
+            table.power[k] = WideLongDouble ? IntegerPower(table.f[k], exponent) : 0.0L;
+        }
+        table.period = SamplePeriod;
+        table.length = SpecLength;
+        table.exponent = exponent;
+    }
+    return table;
+}
 
 void Design(Shape shape, std::int32_t order, double first, double second) {
     ClearSpectrum();
@@ -170,21 +209,22 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     // a low-pass passes DC, a high-pass and a band-pass hold it at the floor. Left empty,
     // its magnitude would be decided by rounding noise, which the minimum-phase conversion
     // turns into about 1 dB of error across the whole low-frequency passband.
+    const BinPowers& bins = PowersFor(exponent);
     for (std::int32_t k = 0; k <= half; ++k) {
-        const long double f = BinFrequency(k, SamplePeriod);
-        const long double fPower = WideLongDouble ? IntegerPower(f, exponent) : 0.0L;
+        const long double f = bins.f[k];
+        const long double fPower = bins.power[k];
         double m;
         switch (shape) {
         case Shape::LowPass:
-            m = static_cast<double>(LowShape(f, fPower, lowCorner, exponent));
+            m = LowShape(f, fPower, lowCorner, exponent);
             break;
         case Shape::HighPass:
-            m = static_cast<double>(1.0L - LowShape(f, fPower, lowCorner, exponent));
+            m = 1.0 - LowShape(f, fPower, lowCorner, exponent);
             break;
         case Shape::BandPass: {
-            double h = static_cast<double>(1.0L - LowShape(f, fPower, highCorner, exponent));
+            double h = 1.0 - LowShape(f, fPower, highCorner, exponent);
             if (h < MagnitudeFloor) h = MagnitudeFloor;
-            m = static_cast<double>(LowShape(f, fPower, lowCorner, exponent) * h);
+            m = LowShape(f, fPower, lowCorner, exponent) * h;
             break;
         }
         }
