@@ -1,0 +1,644 @@
+#include "app/Tarn_Unit.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemModel>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QStyleOptionButton>
+#include <QTimer>
+#include <QTreeView>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <stdexcept>
+
+#include "app/Driver.h"
+#include "app/Settings.h"
+#include "crossover/Tarndef.h"
+
+TForm1* Form1 = nullptr;
+
+namespace tarn {
+
+namespace {
+
+// The application's title: the caption of every box the program shows.
+const QString AppTitle = QStringLiteral("Tarn");
+
+QString FromUtf8(const std::string& text) {
+    return QString::fromStdString(text);
+}
+
+// Keys that the filter-order field lets through besides control keys.
+bool IsSpinEditCharacter(QChar c, const QString& decimalPoint) {
+    return (c >= u'0' && c <= u'9') || c == u'+' || c == u'-' || decimalPoint.contains(c);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// SpinEdit
+
+SpinEdit::SpinEdit(QWidget* parent) : QAbstractSpinBox(parent) {
+    setButtonSymbols(UpDownArrows);
+    // Every key is judged in keyPressEvent; an input method would slip text past it.
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    lineEdit()->setAttribute(Qt::WA_InputMethodEnabled, false);
+    lineEdit()->setText(QString::number(Minimum));
+}
+
+int SpinEdit::value() const {
+    return SpinEditRead(lineEdit()->text().toStdString());
+}
+
+void SpinEdit::setValue(int value) {
+    lineEdit()->setText(QString::number(SpinEditLimit(value)));
+}
+
+void SpinEdit::stepBy(int steps) {
+    // Steps start from whatever the text reads, which may lie outside the range while the
+    // user is still typing; the sum is taken wide so that a huge typed number cannot wrap.
+    const long long target = static_cast<long long>(value()) + steps;
+    setValue(static_cast<int>(std::clamp<long long>(target, Minimum, Maximum)));
+}
+
+QAbstractSpinBox::StepEnabled SpinEdit::stepEnabled() const {
+    // Both directions always: a step from an out-of-range text lands inside the range.
+    return isReadOnly() ? StepNone : (StepUpEnabled | StepDownEnabled);
+}
+
+void SpinEdit::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Up:
+        stepBy(1);
+        event->accept();
+        return;
+    case Qt::Key_Down:
+        stepBy(-1);
+        event->accept();
+        return;
+    case Qt::Key_PageUp:
+    case Qt::Key_PageDown:
+        // Only the arrow keys step.
+        event->ignore();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        QApplication::beep();
+        event->accept();
+        return;
+    default:
+        break;
+    }
+    const QString text = event->text();
+    const QString decimalPoint = locale().decimalPoint();
+    for (const QChar c : text) {
+        const bool control = c.unicode() < 0x20 || c.unicode() == 0x7f;
+        if (!control && !IsSpinEditCharacter(c, decimalPoint)) {
+            QApplication::beep();
+            event->accept();
+            return;
+        }
+    }
+    QAbstractSpinBox::keyPressEvent(event);
+}
+
+void SpinEdit::focusOutEvent(QFocusEvent* event) {
+    QAbstractSpinBox::focusOutEvent(event);
+    const int read = value();
+    if (read != SpinEditLimit(read)) setValue(read);
+}
+
+// ---------------------------------------------------------------------------------------
+// SelectDirectoryDialog
+
+SelectDirectoryDialog::SelectDirectoryDialog(const QString& start, QWidget* parent)
+    : QDialog(parent) {
+    setObjectName(QStringLiteral("SelectDirectory"));
+    setWindowTitle(QStringLiteral("Select Directory"));
+
+    name_ = new QLineEdit(this);
+    name_->setObjectName(QStringLiteral("DirectoryName"));
+    auto* nameLabel = new QLabel(QStringLiteral("Directory &name:"), this);
+    nameLabel->setBuddy(name_);
+
+    model_ = new QFileSystemModel(this);
+    model_->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Drives);
+    model_->setRootPath(QDir::rootPath());
+
+    tree_ = new QTreeView(this);
+    tree_->setObjectName(QStringLiteral("DirectoryTree"));
+    tree_->setModel(model_);
+    tree_->setHeaderHidden(true);
+    for (int column = 1; column < model_->columnCount(); ++column)
+        tree_->hideColumn(column);
+
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SelectDirectoryDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &SelectDirectoryDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(nameLabel);
+    layout->addWidget(name_);
+    layout->addWidget(tree_, 1);
+    layout->addWidget(buttons);
+
+    connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
+            [this](const QModelIndex& current) {
+                if (current.isValid()) OpenDirectory(model_->filePath(current));
+            });
+
+    const QString startPath = QDir::cleanPath(QFileInfo(start).absoluteFilePath());
+    const QModelIndex startIndex = model_->index(startPath);
+    tree_->setCurrentIndex(startIndex);
+    tree_->expand(startIndex);
+    tree_->scrollTo(startIndex, QAbstractItemView::PositionAtCenter);
+    OpenDirectory(startPath);
+
+    resize(420, 440);
+    CentreOnScreen(this);
+}
+
+void SelectDirectoryDialog::OpenDirectory(const QString& path) {
+    opened_ = QDir::cleanPath(path);
+    name_->setText(QDir::toNativeSeparators(opened_));
+}
+
+QString SelectDirectoryDialog::ResolvedName() const {
+    QString text = name_->text().trimmed();
+    if (text.isEmpty()) return {};
+    if (text == u'~' || text.startsWith(QStringLiteral("~/")))
+        text = QDir::homePath() + text.mid(1);
+    QString path = QDir::fromNativeSeparators(text);
+    // A relative name means a directory below the one open in the tree.
+    if (QDir::isRelativePath(path)) path = QDir(opened_).absoluteFilePath(path);
+    return QDir::toNativeSeparators(QDir::cleanPath(path));
+}
+
+void SelectDirectoryDialog::accept() {
+    const QString path = ResolvedName();
+    if (path.isEmpty() || !QFileInfo(path).isDir()) {
+        QMessageBox confirm(QMessageBox::Question, QStringLiteral("Confirm"),
+                            QStringLiteral("The specified directory does not exist. Create it?"),
+                            QMessageBox::NoButton, this);
+        QPushButton* yes = confirm.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
+        QPushButton* no = confirm.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
+        confirm.setDefaultButton(yes);
+        confirm.setEscapeButton(no);
+        confirm.exec();
+        if (confirm.clickedButton() != yes) return;
+    }
+    chosen_ = path;
+    QDialog::accept();
+}
+
+// ---------------------------------------------------------------------------------------
+// TarnApplication
+
+TarnApplication::TarnApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+bool TarnApplication::notify(QObject* receiver, QEvent* event) {
+    bool result = false;
+    RunHandler([&] { result = QApplication::notify(receiver, event); });
+    return result;
+}
+
+// ---------------------------------------------------------------------------------------
+
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (int size : {16, 22, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/tarn-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+void CentreOnScreen(QWidget* widget) {
+    QScreen* screen = widget->screen() ? widget->screen() : QGuiApplication::primaryScreen();
+    if (!screen) return;
+    const QRect area = screen->availableGeometry();
+    const QSize size = widget->frameGeometry().size();
+    widget->move(area.x() + (area.width() - size.width()) / 2,
+                 area.y() + (area.height() - size.height()) / 2);
+}
+
+} // namespace tarn
+
+// ---------------------------------------------------------------------------------------
+// TForm1
+
+namespace {
+
+// Size of the client area below the menu bar, at 96 dots per inch.
+constexpr int ClientWidth = 473;
+constexpr int ClientHeight = 217;
+constexpr int ProgressBarHeight = 17;
+
+// The controls' font: 8 points at 96 dots per inch.
+constexpr int FontPixelSize = 11;
+
+// The layout was drawn for a font narrower than most Linux system fonts. Captioned
+// controls keep their top left corner and grow to their text when it would be cut off;
+// with a font as narrow as the original they keep the drawn size exactly.
+void PlaceLabel(QLabel* label, int left, int top, int width, int height) {
+    label->setGeometry(left, top, std::max(width, label->sizeHint().width()), height);
+}
+
+// Width up to the end of a radio button's or check box's caption.
+int CaptionEnd(QAbstractButton* button) {
+    QStyleOptionButton option;
+    option.initFrom(button);
+    option.text = button->text();
+    option.rect = QRect(0, 0, 1000, button->height());
+    const bool radio = qobject_cast<QRadioButton*>(button) != nullptr;
+    const QRect contents = button->style()->subElementRect(
+        radio ? QStyle::SE_RadioButtonContents : QStyle::SE_CheckBoxContents, &option, button);
+    return contents.left() + button->fontMetrics().horizontalAdvance(button->text()) + 2;
+}
+
+// Lays out the buttons of a group box from left to right at their drawn positions, widened
+// to their captions and pushed right past a widened left neighbour, then widens the box to
+// hold them; a widened box moves left only as far as it must to stay inside the window.
+void FitGroup(QGroupBox* box, std::initializer_list<QAbstractButton*> buttons) {
+    int right = 0;
+    for (QAbstractButton* button : buttons) {
+        QRect r = button->geometry();
+        r.moveLeft(std::max(r.left(), right));
+        r.setWidth(std::max(r.width(), CaptionEnd(button)));
+        const bool widened = r.width() > button->width();
+        button->setGeometry(r);
+        // Drawn neighbours may touch (the precision radios overlap by a pixel); only a
+        // widened caption pushes the next button along.
+        right = widened ? r.left() + r.width() + 4 : 0;
+    }
+    int end = 0;
+    for (QAbstractButton* button : buttons)
+        end = std::max(end, button->geometry().right() + 1);
+    QRect r = box->geometry();
+    const int width = std::max(r.width(), end + 4);
+    if (width != r.width()) {
+        const int left = std::min(r.left(), ClientWidth - 8 - width);
+        box->setGeometry(std::max(left, 0), r.top(), width, r.height());
+    }
+}
+
+} // namespace
+
+TForm1::TForm1(const std::string& appDir, QWidget* parent) : QMainWindow(parent), appDir_(appDir) {
+    Form1 = this;
+    previousWindow_ = tarn::SetWindow(this);
+    if (!appDir_.empty() && appDir_.back() != tarn::PathSeparator) appDir_ += tarn::PathSeparator;
+
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tarn"));
+    setWindowIcon(tarn::ProgramIcon());
+
+    CreateMenu();
+    CreateControls();
+
+    resize(ClientWidth, ClientHeight + MainMenu1->sizeHint().height());
+    XOButton->setFocus();
+
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    while (cursorDepth_ > 0) {
+        QGuiApplication::restoreOverrideCursor();
+        --cursorDepth_;
+    }
+    if (&tarn::Window() == this) tarn::SetWindow(previousWindow_);
+    if (Form1 == this) Form1 = nullptr;
+}
+
+void TForm1::CreateMenu() {
+    MainMenu1 = menuBar();
+    MainMenu1->setObjectName(QStringLiteral("MainMenu1"));
+    File1 = MainMenu1->addMenu(QStringLiteral("&File"));
+    File1->setObjectName(QStringLiteral("File1"));
+    File1->menuAction()->setObjectName(QStringLiteral("File1Action"));
+    Project = File1->addAction(QStringLiteral("&Project"));
+    Project->setObjectName(QStringLiteral("Project"));
+    N1 = File1->addSeparator();
+    N1->setObjectName(QStringLiteral("N1"));
+    Exit1 = File1->addAction(QStringLiteral("&Exit"));
+    Exit1->setObjectName(QStringLiteral("Exit1"));
+
+    connect(Project, &QAction::triggered, this, &TForm1::ProjectClick);
+    connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+}
+
+void TForm1::CreateControls() {
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("ClientArea"));
+    client_->setBackgroundRole(QPalette::Button);
+    client_->setAutoFillBackground(true);
+    QFont font = client_->font();
+    font.setPixelSize(FontPixelSize);
+    client_->setFont(font);
+    setCentralWidget(client_);
+    client_->installEventFilter(this);
+
+    auto named = [](auto* widget, const char* name) {
+        widget->setObjectName(QLatin1String(name));
+        return widget;
+    };
+
+    GroupBox1 = named(new QGroupBox(QStringLiteral("Sample frequency"), client_), "GroupBox1");
+    GroupBox1->setGeometry(32, 8, 137, 41);
+    Radio44 = named(new QRadioButton(QStringLiteral("44100"), GroupBox1), "Radio44");
+    Radio44->setGeometry(8, 16, 57, 17);
+    Radio48 = named(new QRadioButton(QStringLiteral("48000"), GroupBox1), "Radio48");
+    Radio48->setGeometry(72, 16, 57, 17);
+
+    GroupBox2 = named(new QGroupBox(QStringLiteral("Precision"), client_), "GroupBox2");
+    GroupBox2->setGeometry(264, 8, 201, 41);
+    RadioButton1 =
+        named(new QRadioButton(QStringLiteral("single - 32 bit"), GroupBox2), "RadioButton1");
+    RadioButton1->setGeometry(8, 16, 89, 17);
+    RadioButton2 =
+        named(new QRadioButton(QStringLiteral("double - 64 bit"), GroupBox2), "RadioButton2");
+    RadioButton2->setGeometry(96, 16, 97, 17);
+
+    GroupBox3 = named(new QGroupBox(QStringLiteral("Minimum/linear phase"), client_), "GroupBox3");
+    GroupBox3->setGeometry(32, 56, 137, 41);
+    Minimumphasecheckbox =
+        named(new QCheckBox(QStringLiteral("Minimum phase"), GroupBox3), "Minimumphasecheckbox");
+    Minimumphasecheckbox->setGeometry(8, 16, 97, 17);
+    Minimumphasecheckbox->setChecked(true);
+    FitGroup(GroupBox1, {Radio44, Radio48});
+    FitGroup(GroupBox2, {RadioButton1, RadioButton2});
+    FitGroup(GroupBox3, {Minimumphasecheckbox});
+
+    FilterOrder = named(new tarn::SpinEdit(client_), "FilterOrder");
+    FilterOrder->setGeometry(32, 104, 49, 22);
+    FilterOrder->setValue(10);
+    Label3 = named(new QLabel(QStringLiteral("Filter order"), client_), "Label3");
+    PlaceLabel(Label3, 88, 104, 49, 13);
+
+    fg1Edit = named(new QLineEdit(client_), "fg1Edit");
+    fg1Edit->setGeometry(192, 56, 49, 21);
+    Label1 = named(new QLabel(QStringLiteral("low XO"), client_), "Label1");
+    PlaceLabel(Label1, 248, 56, 34, 13);
+    fg2Edit = named(new QLineEdit(client_), "fg2Edit");
+    fg2Edit->setGeometry(192, 80, 49, 21);
+    fg3Edit = named(new QLineEdit(client_), "fg3Edit");
+    fg3Edit->setGeometry(192, 104, 49, 21);
+    fg4Edit = named(new QLineEdit(client_), "fg4Edit");
+    fg4Edit->setGeometry(192, 128, 49, 21);
+    Label2 = named(new QLabel(QStringLiteral("high XO"), client_), "Label2");
+    PlaceLabel(Label2, 248, 128, 38, 13);
+    fields_ = {fg1Edit, fg2Edit, fg3Edit, fg4Edit};
+
+    XOButton = named(new QPushButton(QStringLiteral("Calc Crossover"), client_), "XOButton");
+    XOButton->setGeometry(176, 160, 89, 33);
+    XOButton->setAutoDefault(false);
+
+    ProgressBar1 = named(new QProgressBar(client_), "ProgressBar1");
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setValue(0);
+    ProgressBar1->setTextVisible(false);
+    ProgressBar1->setFocusPolicy(Qt::NoFocus);
+    ProgressBar1->setGeometry(0, ClientHeight - ProgressBarHeight, ClientWidth, ProgressBarHeight);
+
+    Timer1 = named(new QTimer(this), "Timer1");
+    Timer1->setInterval(2000);
+
+    // The focus chain Qt falls back on; focusNextPrevChild keeps Tab to the selected radios.
+    QWidget* chain[] = {XOButton,
+                        fg1Edit,
+                        fg2Edit,
+                        fg3Edit,
+                        fg4Edit,
+                        FilterOrder,
+                        Radio44,
+                        Radio48,
+                        RadioButton1,
+                        RadioButton2,
+                        Minimumphasecheckbox};
+    for (std::size_t i = 1; i < std::size(chain); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+
+    connect(XOButton, &QPushButton::clicked, this, &TForm1::XOButtonClick);
+    connect(RadioButton1, &QRadioButton::clicked, this, &TForm1::RadioButton2Click);
+    connect(RadioButton2, &QRadioButton::clicked, this, &TForm1::RadioButton2Click);
+    // Arrow keys move the selection inside the group without a click; DoublePrecision must
+    // follow those changes too.
+    connect(RadioButton2, &QRadioButton::toggled, this, &TForm1::RadioButton2Click);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+}
+
+void TForm1::DockProgressBar() {
+    ProgressBar1->setGeometry(0, client_->height() - ProgressBarHeight, client_->width(),
+                              ProgressBarHeight);
+}
+
+std::array<QWidget*, 9> TForm1::TabChain() const {
+    return {XOButton,
+            fg1Edit,
+            fg2Edit,
+            fg3Edit,
+            fg4Edit,
+            FilterOrder,
+            Radio48->isChecked() ? Radio48 : Radio44,
+            RadioButton1->isChecked() ? RadioButton1 : RadioButton2,
+            Minimumphasecheckbox};
+}
+
+QWidget* TForm1::DialogParent() {
+    // Before the window is first shown (an error in FormCreate) a box of its own is centred
+    // on the screen rather than on an invisible window.
+    return isVisible() ? this : nullptr;
+}
+
+// ---------------------------------------------------------------------------------------
+// Handlers
+
+void TForm1::FormCreate() {
+    tarn::RunHandler([this] {
+        if (appDir_.empty())
+            tarn::StartupLoad();
+        else
+            tarn::StartupLoad(appDir_);
+    });
+    // The defaults apply even when the start-up load failed, so that the window and
+    // DoublePrecision agree in every case.
+    ProgressBar1->setMaximum(100);
+    Radio44->setChecked(true);
+    RadioButton2->setChecked(true);
+    tarn::DoublePrecision = true;
+}
+
+void TForm1::XOButtonClick() {
+    // A second press while a run pumps messages finds the driver busy and does nothing.
+    tarn::RunHandler([] { tarn::XOButtonClick(); });
+    if (closePending_ && !tarn::CalculationRunning()) {
+        closePending_ = false;
+        close();
+    }
+}
+
+void TForm1::ProjectClick() {
+    // ProjectPath must not change under a running calculation.
+    if (tarn::CalculationRunning()) return;
+    tarn::RunHandler([] { tarn::ProjectClick(); });
+}
+
+void TForm1::RadioButton2Click() {
+    tarn::DoublePrecision = RadioButton2->isChecked();
+}
+
+void TForm1::Timer1Timer() {
+    if (ProgressBar1->value() < ProgressBar1->maximum())
+        ProgressBar1->setValue(ProgressBar1->value() + 1);
+}
+
+void TForm1::Exit1Click() {
+    close();
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    // The run lives on this thread below the current event; the window must outlast it.
+    if (tarn::CalculationRunning()) {
+        closePending_ = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    // Centred once, at the first show: only then does the platform know the frame's size.
+    if (!shownBefore_ && !event->spontaneous()) {
+        shownBefore_ = true;
+        tarn::CentreOnScreen(this);
+    }
+    QMainWindow::showEvent(event);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == client_ && event->type() == QEvent::Resize) DockProgressBar();
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TForm1::focusNextPrevChild(bool next) {
+    const auto chain = TabChain();
+    const int count = static_cast<int>(chain.size());
+    QWidget* focus = QApplication::focusWidget();
+    int index = -1;
+    for (int i = 0; i < count; ++i) {
+        if (focus && (chain[i] == focus || chain[i]->isAncestorOf(focus))) index = i;
+    }
+    if (index < 0) index = next ? -1 : count;
+    for (int step = 0; step < count; ++step) {
+        index = ((next ? index + 1 : index - 1) + count) % count;
+        QWidget* target = chain[index];
+        if (target->isVisible() && target->isEnabled()) {
+            target->setFocus(next ? Qt::TabFocusReason : Qt::BacktabFocusReason);
+            return true;
+        }
+    }
+    return QMainWindow::focusNextPrevChild(next);
+}
+
+// ---------------------------------------------------------------------------------------
+// Window operations
+
+void TForm1::ProcessMessages() {
+    QCoreApplication::processEvents();
+}
+
+void TForm1::ShowMessage(const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, tarn::AppTitle, tarn::FromUtf8(text), QMessageBox::Ok,
+                    DialogParent());
+    box.exec();
+}
+
+void TForm1::ShowError(const std::string& text) {
+    QMessageBox box(QMessageBox::Critical, tarn::AppTitle, tarn::FromUtf8(text), QMessageBox::Ok,
+                    DialogParent());
+    box.exec();
+}
+
+int TForm1::GetCursor() {
+    return cursorDepth_;
+}
+
+void TForm1::SetBusyCursor() {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    ++cursorDepth_;
+}
+
+void TForm1::SetCursor(int saved) {
+    while (cursorDepth_ > std::max(saved, 0)) {
+        QGuiApplication::restoreOverrideCursor();
+        --cursorDepth_;
+    }
+}
+
+bool TForm1::MinimumPhaseOption() {
+    return Minimumphasecheckbox->isChecked();
+}
+
+bool TForm1::Radio44Checked() {
+    return Radio44->isChecked();
+}
+
+bool TForm1::Radio48Checked() {
+    return Radio48->isChecked();
+}
+
+std::string TForm1::FieldText(int field) {
+    return fields_.at(field - 1)->text().toStdString();
+}
+
+void TForm1::SetFieldText(int field, const std::string& text) {
+    fields_.at(field - 1)->setText(tarn::FromUtf8(text));
+}
+
+int TForm1::FilterOrderValue() {
+    return FilterOrder->value();
+}
+
+void TForm1::SetFilterOrderValue(int value) {
+    FilterOrder->setValue(value);
+}
+
+void TForm1::SetCaption(const std::string& caption) {
+    setWindowTitle(tarn::FromUtf8(caption));
+}
+
+void TForm1::SetTimerEnabled(bool enabled) {
+    // Enabling a running timer must not restart its 2-second period.
+    if (!enabled)
+        Timer1->stop();
+    else if (!Timer1->isActive())
+        Timer1->start();
+}
+
+void TForm1::SetProgress(int position) {
+    ProgressBar1->setValue(std::clamp(position, ProgressBar1->minimum(), ProgressBar1->maximum()));
+}
+
+std::optional<std::string> TForm1::ChooseDirectory(const std::string& start) {
+    QString startDir = tarn::FromUtf8(start);
+    if (startDir.isEmpty() || !QFileInfo(startDir).isDir()) startDir = QDir::currentPath();
+    tarn::SelectDirectoryDialog dialog(startDir, DialogParent());
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.ChosenPath().toStdString();
+}
