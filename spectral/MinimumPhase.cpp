@@ -1,11 +1,738 @@
 #include "spectral/MinimumPhase.h"
 
-#include "crossover/Tarndef.h"
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <numbers>
+#include <utility>
+
+#include "app/WindowOperations.h"
+#include "spectral/FastFourier.h"
+
+// How the conversion is computed
+//
+// With x the n + 1 input samples, L = CepstrumLength, S = FoldedLength = L/4 and H = L/2,
+// the result is defined by four transforms: X = DFT_L(x zero-padded), the cepstrum
+// c = IDFT_L(ln|X|), Y = DFT_S(folded c), h = IDFT_S(exp Y), first n + 1 samples. Done
+// literally that is two complex transforms of 2^20 points and two of 2^18, striding
+// through 16 MiB. The structure of the data makes most of that work unnecessary:
+//
+//  1. x has at most L/16 nonzero samples, so X splits into 16 interleaved DFTs of
+//     M0 = L/16 points each, X[16q + r] = DFT_M0(x[m] e^(-2 pi i r m / L))[q]. As x is
+//     real, residue 16 - r mirrors residue r, so seven complex DFTs (r = 1..7) and one
+//     real DFT of 2 M0 points (residues 0 and 8 together) give every |X[k]|^2, k = 0..H.
+//  2. ln|X| is real and even, so the cepstrum is real and even: a type-I cosine transform
+//     of the H + 1 values, of which only the first S outputs are used. It splits into a
+//     type-II cosine transform of the odd bins and, recursively, a type-I transform of
+//     the even bins; each type-II transform is one complex DFT of a quarter its size.
+//  3. The folded cepstrum is real: Y comes from one complex DFT of S/2 points.
+//  4. exp Y is Hermitian and only the first n + 1 <= S/4 output samples are kept: one
+//     complex inverse DFT of S/2 points of which the last radix-4 stage forms only the
+//     first quarter.
+//
+// Every complex DFT is one routine: a radix-4 decimation-in-time transform on split
+// real/imaginary arrays, input in bit-reversed order, run depth-first so that its small
+// stages stay in the level-1 cache. Its twiddles are per-stage contiguous copies of
+// SineTable entries; the pre- and post-passes read SineTable directly. No sine or cosine
+// is evaluated inside a transform and nothing accumulates from a recurrence. The results
+// agree with the literal steps to rounding (well within 1e-9 of the peak).
 
 namespace tarn {
+namespace {
 
-void MinimumPhase(std::int32_t) {
-    throw TarnError("Minimum phase is not available in this build");
+// Beside TablePeriod: the points TableSine reduces by, set by BuildSineTable.
+std::int32_t tableHalf = 0;
+std::int32_t tableQuarter = 0;
+std::int32_t tableThreeQuarters = 0;
+
+// TableSine lets the window in once per this many lookups: a whole message pass per
+// lookup would cost more than the transforms themselves.
+constexpr int LookupsPerPump = 4096;
+int lookupsUntilPump = LookupsPerPump;
+
+// The conversion counts its work in elements passed through a loop and reads the clock
+// only once per WorkPerClockCheck of them (some tens of microseconds).
+using Clock = std::chrono::steady_clock;
+constexpr std::int64_t WorkPerClockCheck = std::int64_t{1} << 16;
+Clock::time_point lastPump;
+std::int64_t workUntilClockCheck = WorkPerClockCheck;
+
+void PumpNow() {
+    PumpMessages();
+    lastPump = Clock::now();
+}
+
+void Worked(std::int64_t elements) {
+    workUntilClockCheck -= elements;
+    if (workUntilClockCheck > 0) return;
+    workUntilClockCheck = WorkPerClockCheck;
+    if (Clock::now() - lastPump >= MinimumPhasePumpInterval) PumpNow();
+}
+
+// Uninitialised storage: every element is written before it is read, and zeroing
+// megabytes first would cost a pass of its own.
+template <typename T> std::unique_ptr<T[]> Scratch(std::size_t count) {
+    return std::make_unique_for_overwrite<T[]>(count);
+}
+
+int Log2(std::int64_t powerOfTwo) {
+    int d = 0;
+    while ((std::int64_t{1} << d) < powerOfTwo)
+        ++d;
+    return d;
+}
+
+// Read access to SineTable without pumping. Angles are indices k of 2 pi k / P.
+struct QuarterWave {
+    const double* t = nullptr;
+    std::int32_t period = 0, half = 0, quarter = 0, threeQuarters = 0;
+
+    // sin(2 pi k / P) for k in [0, P).
+    double Sin(std::int32_t k) const {
+        if (k <= quarter) return t[k];
+        if (k <= half) return t[half - k];
+        if (k <= threeQuarters) return -t[k - half];
+        return -t[period - k];
+    }
+    // cos(2 pi k / P) for k in [0, P).
+    double Cos(std::int32_t k) const { return Sin((k + quarter) & (period - 1)); }
+    // First quadrant only, k in [0, P/4]: one load, no branch.
+    double Sin1(std::int32_t k) const { return t[k]; }
+    double Cos1(std::int32_t k) const { return t[quarter - k]; }
+};
+
+// Twiddles of the radix-4 stages: for the stage of span M = 2^lg and j = 0..M/4-1, the
+// cosines and sines of 2 pi j/M, 2 pi 2j/M and 2 pi 3j/M, each in its own contiguous
+// array so that the butterfly loop reads them in step with the data.
+class StageTwiddles {
+  public:
+    struct Set {
+        const double *c1, *s1, *c2, *s2, *c3, *s3;
+    };
+
+    // Stages of span 2^3 .. 2^maxLog (the span-4 stage needs no twiddles).
+    void Build(const QuarterWave& q, int maxLog) {
+        std::size_t total = 0;
+        for (int lg = 3; lg <= maxLog; ++lg) {
+            offset_[lg] = total;
+            total += 6 * (std::size_t{1} << (lg - 2));
+        }
+        store_ = Scratch<double>(total);
+        if (maxLog < 3) return;
+        // The largest span straight from the table ...
+        {
+            const std::int32_t h = std::int32_t{1} << (maxLog - 2);
+            const std::int32_t step = q.period >> maxLog;
+            double* w = store_.get() + offset_[maxLog];
+            for (std::int32_t j = 0; j < h; ++j) {
+                const std::int32_t a = j * step;
+                w[j] = q.Cos(a);
+                w[h + j] = q.Sin(a);
+                w[2 * h + j] = q.Cos(2 * a);
+                w[3 * h + j] = q.Sin(2 * a);
+                w[4 * h + j] = q.Cos(3 * a);
+                w[5 * h + j] = q.Sin(3 * a);
+            }
+            Worked(h);
+        }
+        // ... and every smaller span takes every other entry of the next larger one, the
+        // same table entries.
+        for (int lg = maxLog - 1; lg >= 3; --lg) {
+            const std::int32_t h = std::int32_t{1} << (lg - 2);
+            const double* src = store_.get() + offset_[lg + 1];
+            double* dst = store_.get() + offset_[lg];
+            for (int a = 0; a < 6; ++a)
+                for (std::int32_t j = 0; j < h; ++j)
+                    dst[a * h + j] = src[a * 2 * h + 2 * j];
+        }
+    }
+
+    Set For(int lg) const {
+        const std::size_t h = std::size_t{1} << (lg - 2);
+        const double* w = store_.get() + offset_[lg];
+        return {w, w + h, w + 2 * h, w + 3 * h, w + 4 * h, w + 5 * h};
+    }
+
+  private:
+    std::unique_ptr<double[]> store_;
+    std::array<std::size_t, 32> offset_{};
+};
+
+// (x + iy) times the twiddle exp(-+ i theta), given as c = cos theta, s = sin theta: the
+// forward transform turns by -theta, the inverse by +theta.
+template <bool Inverse>
+inline void Rotate(double x, double y, double c, double s, double& outRe, double& outIm) {
+    if constexpr (Inverse) {
+        outRe = x * c - y * s;
+        outIm = y * c + x * s;
+    } else {
+        outRe = x * c + y * s;
+        outIm = y * c - x * s;
+    }
+}
+
+// One radix-4 decimation-in-time stage of span 4h over one block. The four quarters hold
+// the DFTs of the samples 4m, 4m+2, 4m+1 and 4m+3 (bit-reversed order); the block becomes
+// their combined DFT X[j] = B0 + w^2j B1 + w^j B2 + w^3j B3 (and the three companions
+// at j + h, j + 2h, j + 3h). With firstQuarter only X[0..h-1] is formed.
+template <bool Inverse, bool FirstQuarter>
+void Radix4Block(double* __restrict r0, double* __restrict r1, double* __restrict r2,
+                 double* __restrict r3, double* __restrict i0, double* __restrict i1,
+                 double* __restrict i2, double* __restrict i3, const double* __restrict c1,
+                 const double* __restrict s1, const double* __restrict c2,
+                 const double* __restrict s2, const double* __restrict c3,
+                 const double* __restrict s3, std::int32_t h) {
+    for (std::int32_t j = 0; j < h; ++j) {
+        double br, bi, cr, ci, dr, di;
+        Rotate<Inverse>(r1[j], i1[j], c2[j], s2[j], br, bi);
+        Rotate<Inverse>(r2[j], i2[j], c1[j], s1[j], cr, ci);
+        Rotate<Inverse>(r3[j], i3[j], c3[j], s3[j], dr, di);
+        const double ar = r0[j], ai = i0[j];
+        const double sumEvenRe = ar + br, sumEvenIm = ai + bi;
+        const double sumOddRe = cr + dr, sumOddIm = ci + di;
+        r0[j] = sumEvenRe + sumOddRe;
+        i0[j] = sumEvenIm + sumOddIm;
+        if constexpr (!FirstQuarter) {
+            const double difEvenRe = ar - br, difEvenIm = ai - bi;
+            const double difOddRe = cr - dr, difOddIm = ci - di;
+            r2[j] = sumEvenRe - sumOddRe;
+            i2[j] = sumEvenIm - sumOddIm;
+            // X[j+h] = difEven -+ i difOdd, X[j+3h] = difEven +- i difOdd: the odd half turns
+            // by a quarter wave, clockwise in the forward transform.
+            if constexpr (Inverse) {
+                r1[j] = difEvenRe - difOddIm;
+                i1[j] = difEvenIm + difOddRe;
+                r3[j] = difEvenRe + difOddIm;
+                i3[j] = difEvenIm - difOddRe;
+            } else {
+                r1[j] = difEvenRe + difOddIm;
+                i1[j] = difEvenIm - difOddRe;
+                r3[j] = difEvenRe - difOddIm;
+                i3[j] = difEvenIm + difOddRe;
+            }
+        }
+    }
+}
+
+template <bool Inverse>
+void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
+                 const StageTwiddles::Set& w, bool firstQuarter) {
+    const std::int32_t span = std::int32_t{1} << lgSpan, h = span / 4;
+    for (std::int32_t b = 0; b < count; b += span) {
+        double* r = re + b;
+        double* i = im + b;
+        if (firstQuarter)
+            Radix4Block<Inverse, true>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h,
+                                       i + 3 * h, w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
+        else
+            Radix4Block<Inverse, false>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h,
+                                        i + 3 * h, w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
+    }
+}
+
+// The first stage, whose twiddles are all 1: radix-2 on pairs when log2(count) is odd,
+// radix-4 on groups of four otherwise.
+template <bool Inverse>
+void FirstStage(double* __restrict re, double* __restrict im, std::int32_t count, int lg) {
+    if (lg & 1) {
+        for (std::int32_t b = 0; b < count; b += 2) {
+            const double ar = re[b], ai = im[b], br = re[b + 1], bi = im[b + 1];
+            re[b] = ar + br;
+            im[b] = ai + bi;
+            re[b + 1] = ar - br;
+            im[b + 1] = ai - bi;
+        }
+        return;
+    }
+    if (count < 4) return;
+    for (std::int32_t b = 0; b < count; b += 4) {
+        const double sumEvenRe = re[b] + re[b + 1], sumEvenIm = im[b] + im[b + 1];
+        const double difEvenRe = re[b] - re[b + 1], difEvenIm = im[b] - im[b + 1];
+        const double sumOddRe = re[b + 2] + re[b + 3], sumOddIm = im[b + 2] + im[b + 3];
+        const double difOddRe = re[b + 2] - re[b + 3], difOddIm = im[b + 2] - im[b + 3];
+        re[b] = sumEvenRe + sumOddRe;
+        im[b] = sumEvenIm + sumOddIm;
+        re[b + 2] = sumEvenRe - sumOddRe;
+        im[b + 2] = sumEvenIm - sumOddIm;
+        if constexpr (Inverse) {
+            re[b + 1] = difEvenRe - difOddIm;
+            im[b + 1] = difEvenIm + difOddRe;
+            re[b + 3] = difEvenRe + difOddIm;
+            im[b + 3] = difEvenIm - difOddRe;
+        } else {
+            re[b + 1] = difEvenRe + difOddIm;
+            im[b + 1] = difEvenIm - difOddRe;
+            re[b + 3] = difEvenRe - difOddIm;
+            im[b + 3] = difEvenIm + difOddRe;
+        }
+    }
+}
+
+// Blocks up to 2^11 points (32 KiB as split arrays) are transformed stage by stage; larger
+// ones first transform their four quarters, depth-first, then combine them.
+constexpr int BlockLog = 11;
+
+// Unscaled DFT of 2^lg points, input in bit-reversed order, output in natural order. The
+// forward transform uses exp(-2 pi i k m / count), the inverse exp(+...). With
+// firstQuarter only outputs 0..count/4-1 are guaranteed.
+template <bool Inverse>
+void Transform(double* re, double* im, int lg, const StageTwiddles& w, bool firstQuarter = false) {
+    const std::int32_t count = std::int32_t{1} << lg;
+    if (lg <= BlockLog) {
+        FirstStage<Inverse>(re, im, count, lg);
+        for (int span = (lg & 1) ? 3 : 4; span <= lg; span += 2)
+            Radix4Stage<Inverse>(re, im, count, span, w.For(span), false);
+        Worked(std::int64_t{count} * (lg / 2 + 1));
+        return;
+    }
+    const std::int32_t quarter = count / 4;
+    for (int k = 0; k < 4; ++k)
+        Transform<Inverse>(re + k * quarter, im + k * quarter, lg - 2, w);
+    Radix4Stage<Inverse>(re, im, count, lg, w.For(lg), firstQuarter);
+    Worked(count);
+}
+
+// The conversion of SpecRe[0..n] with its work arrays; they go with the object.
+class Conversion {
+  public:
+    explicit Conversion(std::int32_t n)
+        : n_(n), L_(CepstrumLength), H_(L_ / 2), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4),
+          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1) {
+        q_.t = SineTable.data();
+        q_.period = TablePeriod;
+        q_.half = tableHalf;
+        q_.quarter = tableQuarter;
+        q_.threeQuarters = tableThreeQuarters;
+    }
+
+    void Run() {
+        twiddles_.Build(q_, lgR_);
+        rev_ = Scratch<std::uint32_t>(R_);
+        rev_[0] = 0;
+        for (std::int32_t i = 1; i < R_; ++i)
+            rev_[i] = (rev_[i >> 1] >> 1) | (static_cast<std::uint32_t>(i & 1) << (lgR_ - 1));
+        re_ = Scratch<double>(R_);
+        im_ = Scratch<double>(R_);
+
+        logMag_ = Scratch<double>(H_ + 1);
+        const double peak = PowerSpectrum();
+        // An all-zero response has no magnitude to take the logarithm of; it is its own
+        // minimum-phase counterpart.
+        if (peak == 0.0) return;
+        LogMagnitude(peak);
+
+        cepstrum_ = Scratch<double>(S_ + 1);
+        Cepstrum();
+        logMag_.reset();
+
+        FoldedSpectrum();
+        Exponentiate();
+        Response();
+    }
+
+  private:
+    std::uint32_t Rev(std::int32_t i, int lg) const { return rev_[i] >> (lgR_ - lg); }
+
+    // Step 1: power[k] = |X[k]|^2 for k = 0..H into logMag_; returns the largest.
+    double PowerSpectrum() {
+        PumpNow();
+        const double* x = SpecRe.data();
+        const std::int32_t count = n_ + 1; // nonzero samples, count <= M0
+        const int lg = lgS_ - 2;           // log2(M0)
+        double* re = re_.get();
+        double* im = im_.get();
+        double* power = logMag_.get();
+        const double* t = q_.t;
+        const std::int32_t quarter = q_.quarter, half = q_.half;
+        double peak = 0.0;
+
+        // Residues r and 16 - r: y[m] = x[m] exp(-2 pi i r m / L) for m < M0, placed in
+        // bit-reversed order. r m < 7L/16 lies in the first two quadrants.
+        for (std::int32_t r = 1; r <= 7; ++r) {
+            const std::int32_t firstQuadrant = std::min(count, quarter / r + 1);
+            for (std::int32_t m = 0; m < firstQuadrant; ++m) {
+                const std::int32_t k = r * m;
+                const std::uint32_t j = Rev(m, lg);
+                re[j] = x[m] * t[quarter - k];
+                im[j] = -(x[m] * t[k]);
+            }
+            for (std::int32_t m = firstQuadrant; m < count; ++m) {
+                const std::int32_t k = r * m;
+                const std::uint32_t j = Rev(m, lg);
+                re[j] = -(x[m] * t[k - quarter]);
+                im[j] = -(x[m] * t[half - k]);
+            }
+            for (std::int32_t m = count; m < M0_; ++m) {
+                const std::uint32_t j = Rev(m, lg);
+                re[j] = 0.0;
+                im[j] = 0.0;
+            }
+            Transform<false>(re, im, lg, twiddles_);
+            // X_r[q] is bin 16q + r; from q = M0/2 on that bin lies above H, and its mirror
+            // L - 16q - r (of residue 16 - r) carries the same power.
+            const std::int32_t halfM0 = M0_ / 2;
+            for (std::int32_t qq = 0; qq < halfM0; ++qq) {
+                const double p = re[qq] * re[qq] + im[qq] * im[qq];
+                power[16 * qq + r] = p;
+                peak = std::max(peak, p);
+            }
+            for (std::int32_t qq = halfM0; qq < M0_; ++qq) {
+                const double p = re[qq] * re[qq] + im[qq] * im[qq];
+                power[L_ - 16 * qq - r] = p;
+                peak = std::max(peak, p);
+            }
+            Worked(3 * std::int64_t{M0_});
+        }
+
+        // Residues 0 and 8 are the bins of DFT_2M0(x), a real transform: packed as
+        // z[t] = x[2t] + i x[2t+1] it is one complex DFT of M0 points.
+        for (std::int32_t i = 0; i < M0_; ++i) {
+            const std::uint32_t j = Rev(i, lg);
+            re[j] = 2 * i < count ? x[2 * i] : 0.0;
+            im[j] = 2 * i + 1 < count ? x[2 * i + 1] : 0.0;
+        }
+        Transform<false>(re, im, lg, twiddles_);
+        // Even and odd samples' spectra: A = (Z[j] + conj Z[M0-j]) / 2,
+        // B = (Z[j] - conj Z[M0-j]) / 2i; bin 8j = A + w^j B and bin 8(M0-j) =
+        // conj(A - w^j B), with w^j = exp(-2 pi i 8j / L) in the first quadrant.
+        for (std::int32_t j = 0; j <= M0_ / 2; ++j) {
+            const std::int32_t k = (M0_ - j) & (M0_ - 1);
+            const double ar = 0.5 * (re[j] + re[k]), ai = 0.5 * (im[j] - im[k]);
+            const double br = 0.5 * (im[j] + im[k]), bi = -0.5 * (re[j] - re[k]);
+            double wbr, wbi;
+            Rotate<false>(br, bi, q_.Cos1(8 * j), q_.Sin1(8 * j), wbr, wbi);
+            const double pLow = (ar + wbr) * (ar + wbr) + (ai + wbi) * (ai + wbi);
+            const double pHigh = (ar - wbr) * (ar - wbr) + (ai - wbi) * (ai - wbi);
+            power[8 * j] = pLow;
+            power[8 * (M0_ - j)] = pHigh;
+            peak = std::max(peak, std::max(pLow, pHigh));
+        }
+        Worked(2 * std::int64_t{M0_});
+        return peak;
+    }
+
+    // Step 2: ln|X[k]| = ln(power) / 2, an exactly zero power replaced by 1e-16 x peak.
+    void LogMagnitude(double peak) {
+        const double floor = 1e-16 * peak;
+        double* v = logMag_.get();
+        for (std::int32_t k0 = 0; k0 <= H_; k0 += 4096) {
+            const std::int32_t end = std::min(H_ + 1, k0 + 4096);
+            for (std::int32_t k = k0; k < end; ++k)
+                v[k] = 0.5 * std::log(v[k] == 0.0 ? floor : v[k]);
+            Worked(8 * std::int64_t{end - k0});
+        }
+    }
+
+    // Type-II cosine transform of Kd points u[j] = src[j * stride]:
+    // y[m] = sum_j u[j] cos(pi (2j + 1) m / (2 Kd)), m = 0..Kd-1, handed to emit(m, y).
+    // Reordered as v = (u[0], u[2], ..., u[3], u[1]), y[m] = Re(exp(-i pi m / 2Kd) V[m])
+    // with V = DFT_Kd(v), and V comes from one complex DFT of Kd/2 points. Kd >= 8, 4 Kd
+    // divides P.
+    template <typename Emit>
+    void CosineII(const double* src, std::int64_t stride, std::int32_t kd, Emit emit) {
+        const std::int32_t half = kd / 2, quarter = kd / 4;
+        const int lg = Log2(half);
+        double* re = re_.get();
+        double* im = im_.get();
+        // z[t] = v[2t] + i v[2t+1], v[i] = u[2i] for i < Kd/2, u[2(Kd-1-i)+1] above.
+        for (std::int32_t t = 0; t < quarter; ++t) {
+            const std::uint32_t j = Rev(t, lg);
+            re[j] = src[4 * t * stride];
+            im[j] = src[(4 * t + 2) * stride];
+        }
+        for (std::int32_t t = quarter; t < half; ++t) {
+            const std::uint32_t j = Rev(t, lg);
+            re[j] = src[(2 * std::int64_t{kd} - 4 * t - 1) * stride];
+            im[j] = src[(2 * std::int64_t{kd} - 4 * t - 3) * stride];
+        }
+        Transform<false>(re, im, lg, twiddles_);
+
+        // V[m] = A + exp(-2 pi i m / Kd) B from the pair Z[m], Z[Kd/2 - m], and
+        // V[Kd/2 - m] = conj(A - exp(...) B). Then with a = exp(-i pi m / 2Kd) V[m]:
+        // y[m] = Re a and y[Kd - m] = -Im a. All angles lie in the first quadrant.
+        const std::int32_t spectrumStep = q_.period / kd, shiftStep = spectrumStep / 4;
+        for (std::int32_t m = 0; m <= quarter; ++m) {
+            const std::int32_t k = (half - m) & (half - 1);
+            const double ar = 0.5 * (re[m] + re[k]), ai = 0.5 * (im[m] - im[k]);
+            const double br = 0.5 * (im[m] + im[k]), bi = -0.5 * (re[m] - re[k]);
+            double wbr, wbi;
+            Rotate<false>(br, bi, q_.Cos1(m * spectrumStep), q_.Sin1(m * spectrumStep), wbr, wbi);
+            double yr, yi;
+            Rotate<false>(ar + wbr, ai + wbi, q_.Cos1(m * shiftStep), q_.Sin1(m * shiftStep), yr,
+                          yi);
+            emit(m, yr);
+            if (m != 0) emit(kd - m, -yi);
+            const std::int32_t mirror = half - m;
+            if (mirror != m) {
+                Rotate<false>(ar - wbr, -(ai - wbi), q_.Cos1(mirror * shiftStep),
+                              q_.Sin1(mirror * shiftStep), yr, yi);
+                emit(mirror, yr);
+                if (m != 0) emit(kd - mirror, -yi);
+            }
+        }
+        Worked(3 * std::int64_t{half});
+    }
+
+    // Type-I cosine transform of K + 1 points v[j] = src[j * stride]:
+    // out[m] = v[0] + (-1)^m v[K] + 2 sum_{j=1}^{K-1} v[j] cos(pi j m / K), m = 0..K.
+    // The even points form the type-I transform of K/2 + 1 points E, the odd ones
+    // 2 x the type-II transform O of K/2 points, and out[m] = E[m] + O[m],
+    // out[K - m] = E[m] - O[m].
+    void CosineI(const double* src, std::int64_t stride, std::int32_t k, double* out) {
+        if (k <= 8) {
+            const std::int32_t step = q_.period / (2 * k); // angle index of pi / K
+            for (std::int32_t m = 0; m <= k; ++m) {
+                double sum = src[0] + ((m & 1) ? -src[k * stride] : src[k * stride]);
+                for (std::int32_t j = 1; j < k; ++j)
+                    sum += 2.0 * src[j * stride] * q_.Cos((j * m * step) & (q_.period - 1));
+                out[m] = sum;
+            }
+            return;
+        }
+        CosineI(src, 2 * stride, k / 2, out); // E in out[0..K/2]
+        // O[m] goes to out[K - m], m = 0..K/2-1, beside E, so the butterflies work in place.
+        CosineII(src + stride, 2 * stride, k / 2,
+                 [out, k](std::int32_t m, double y) { out[k - m] = 2.0 * y; });
+        for (std::int32_t m = 0; m < k / 2; ++m) {
+            const double e = out[m], o = out[k - m];
+            out[m] = e + o;
+            out[k - m] = e - o;
+        }
+        Worked(k);
+    }
+
+    // Step 3: the cepstrum c[m] = IDFT_L(ln|X|)[m] for m = 0..S-1, without its 1/L yet.
+    // ln|X| is even, so that is the type-I transform of the H + 1 bins, of which only the
+    // first half of the outputs is needed: the even bins' type-I transform of S + 1 points
+    // plus the odd bins' type-II transform, without the mirrored half.
+    void Cepstrum() {
+        PumpNow();
+        double* c = cepstrum_.get();
+        CosineI(logMag_.get(), 2, S_, c);
+        CosineII(logMag_.get() + 1, 2, S_, [c](std::int32_t m, double y) { c[m] += 2.0 * y; });
+    }
+
+    // Step 4: Y = DFT_S(folded cepstrum) for bins 0..S/2: bins 0..S/2-1 in re_/im_, bin S/2
+    // (real) in nyquist_. The fold keeps c[0] and doubles c[1..S-1]; with the cepstrum's
+    // 1/L both are exact powers of two.
+    void FoldedSpectrum() {
+        PumpNow();
+        const double* c = cepstrum_.get();
+        const double unfolded = std::ldexp(1.0, -lgL_), folded = std::ldexp(1.0, 1 - lgL_);
+        double* re = re_.get();
+        double* im = im_.get();
+        // z[t] = c'[2t] + i c'[2t+1]: one complex DFT of S/2 points.
+        re[0] = c[0] * unfolded;
+        im[0] = c[1] * folded;
+        for (std::int32_t t = 1; t < R_; ++t) {
+            const std::uint32_t j = rev_[t];
+            re[j] = c[2 * t] * folded;
+            im[j] = c[2 * t + 1] * folded;
+        }
+        Transform<false>(re, im, lgR_, twiddles_);
+        // Y[k] = A + exp(-2 pi i k / S) B and Y[S/2 - k] = conj(A - exp(...) B), from the
+        // pair Z[k], Z[S/2 - k], in place.
+        for (std::int32_t k = 0; k <= R_ / 2; ++k) {
+            const std::int32_t kk = (R_ - k) & (R_ - 1);
+            const double ar = 0.5 * (re[k] + re[kk]), ai = 0.5 * (im[k] - im[kk]);
+            const double br = 0.5 * (im[k] + im[kk]), bi = -0.5 * (re[k] - re[kk]);
+            double wbr, wbi;
+            Rotate<false>(br, bi, q_.Cos1(4 * k), q_.Sin1(4 * k), wbr, wbi);
+            re[k] = ar + wbr;
+            im[k] = ai + wbi;
+            if (k == 0) {
+                nyquist_ = ar - wbr;
+            } else if (kk != k) {
+                re[kk] = ar - wbr;
+                im[kk] = -(ai - wbi);
+            }
+        }
+        Worked(2 * std::int64_t{R_});
+    }
+
+    // Step 5: exp(Y): magnitude e^Re, phase Im [rad].
+    void Exponentiate() {
+        double* re = re_.get();
+        double* im = im_.get();
+        for (std::int32_t k0 = 0; k0 < R_; k0 += 4096) {
+            const std::int32_t end = std::min(R_, k0 + 4096);
+            for (std::int32_t k = k0; k < end; ++k) {
+                const double magnitude = std::exp(re[k]), phase = im[k];
+                re[k] = std::cos(phase) * magnitude;
+                im[k] = std::sin(phase) * magnitude;
+            }
+            Worked(16 * std::int64_t{end - k0});
+        }
+        nyquist_ = std::exp(nyquist_); // bin S/2 is real: phase 0
+    }
+
+    // Step 6: h = IDFT_S(exp Y), real since exp Y is Hermitian, packed as
+    // z[t] = h[2t] + i h[2t+1] = IDFT_{S/2}(Z) with Z[k] = F[k] + conj F[S/2-k]
+    // + i exp(+2 pi i k / S)(F[k] - conj F[S/2-k]) (twice the usual, so the scale is 1/S).
+    // Only t < S/8 are needed, the first quarter.
+    void Response() {
+        PumpNow();
+        double* re = re_.get();
+        double* im = im_.get();
+        for (std::int32_t k = 0; k <= R_ / 2; ++k) {
+            const std::int32_t kk = R_ - k;
+            const double fr = re[k], fi = im[k];
+            const double gr = k == 0 ? nyquist_ : re[kk], gi = k == 0 ? 0.0 : im[kk];
+            const double ar = fr + gr, ai = fi - gi, dr = fr - gr, di = fi + gi;
+            double wdr, wdi;
+            Rotate<true>(dr, di, q_.Cos1(4 * k), q_.Sin1(4 * k), wdr, wdi);
+            re[k] = ar - wdi;
+            im[k] = ai + wdr;
+            if (k != 0 && kk != k) {
+                re[kk] = ar + wdi;
+                im[kk] = -ai + wdr;
+            }
+        }
+        for (std::int32_t i = 0; i < R_; ++i) {
+            const std::uint32_t j = rev_[i];
+            if (j > static_cast<std::uint32_t>(i)) {
+                std::swap(re[i], re[j]);
+                std::swap(im[i], im[j]);
+            }
+        }
+        Worked(3 * std::int64_t{R_});
+        Transform<true>(re, im, lgR_, twiddles_, true);
+
+        const double scale = std::ldexp(1.0, -lgS_);
+        double* h = SpecRe.data();
+        for (std::int32_t t = 0; 2 * t < n_; ++t) {
+            h[2 * t] = re[t] * scale;
+            h[2 * t + 1] = im[t] * scale;
+        }
+    }
+
+    std::int32_t n_;
+    std::int32_t L_, H_, S_, R_, M0_; // L, L/2, S, S/2, S/4
+    int lgL_, lgS_, lgR_;
+    QuarterWave q_;
+    StageTwiddles twiddles_;
+    std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of log2(S/2) bits
+    std::unique_ptr<double[]> re_, im_;    // S/2 points of transform
+    std::unique_ptr<double[]> logMag_;     // power, then ln|X|, bins 0..H
+    std::unique_ptr<double[]> cepstrum_;   // c[0..S] times L
+    double nyquist_ = 0.0;                 // Y, then exp Y, at bin S/2
+};
+
+// Empties the table when a conversion ends, however it ends.
+struct TableRelease {
+    ~TableRelease() { std::vector<double>().swap(SineTable); }
+};
+
+} // namespace
+
+void BuildSineTable() {
+    const std::int32_t p = TablePeriod;
+    tableHalf = p / 2;
+    tableQuarter = p / 4;
+    tableThreeQuarters = tableHalf + tableQuarter;
+    SineTable.assign(static_cast<std::size_t>(tableQuarter) + 1, 0.0);
+    const double step = 2.0 * std::numbers::pi / p;
+    for (std::int32_t i = 0; i < tableQuarter; ++i)
+        SineTable[i] = std::sin(i * step);
+    // Exactly 1, not sin of a rounded angle, so that the quarter points are exact.
+    SineTable[tableQuarter] = 1.0;
+}
+
+double TableSine(std::int32_t k) {
+    if (--lookupsUntilPump <= 0) {
+        lookupsUntilPump = LookupsPerPump;
+        PumpMessages();
+    }
+    const std::int32_t p = TablePeriod;
+    k %= p;
+    if (k < 0) k += p;
+    if (k <= tableQuarter) return SineTable[k];
+    if (k <= tableHalf) return SineTable[tableHalf - k];
+    if (k <= tableThreeQuarters) return -SineTable[k - tableHalf];
+    return -SineTable[p - k];
+}
+
+void CepstrumFFT(std::vector<TComplex>& data, std::int32_t count, std::int32_t sign, bool scale) {
+    PumpMessages();
+    // Bit-reversal permutation.
+    for (std::int32_t i = 0, j = 0; i < count; ++i) {
+        if (j > i) std::swap(data[i], data[j]);
+        std::int32_t m = count / 2;
+        while (m >= 1 && j >= m) {
+            j -= m;
+            m /= 2;
+        }
+        j += m;
+    }
+    // Radix-2 stages. The twiddle of butterfly m of a stage of span 2 half is at the angle
+    // 2 pi m / span = 2 pi (m step) / P. A stage's twiddles are looked up once and its
+    // butterflies then run block by block through memory; each butterfly computes exactly
+    // what the butterfly-by-twiddle order would.
+    std::vector<double> wr, wi;
+    const std::int32_t p = TablePeriod;
+    for (std::int32_t half = 1, step = p; count > half; half *= 2) {
+        const std::int32_t span = 2 * half;
+        step /= 2;
+        wr.resize(half);
+        wi.resize(half);
+        for (std::int32_t m = 0, angle = 0; m < half; ++m, angle += step) {
+            std::int32_t cosine = angle - tableThreeQuarters;
+            if (cosine < 0) cosine += p;
+            wr[m] = TableSine(cosine);
+            wi[m] = TableSine(angle);
+            if (sign > 0) wi[m] = -wi[m];
+        }
+        for (std::int32_t b = 0; b < count; b += span) {
+            TComplex* lower = data.data() + b;
+            TComplex* upper = lower + half;
+            for (std::int32_t m = 0; m < half; ++m) {
+                const double tr = upper[m].Re * wr[m] - upper[m].Im * wi[m];
+                const double ti = upper[m].Re * wi[m] + upper[m].Im * wr[m];
+                upper[m].Re = lower[m].Re - tr;
+                upper[m].Im = lower[m].Im - ti;
+                lower[m].Re = lower[m].Re + tr;
+                lower[m].Im = lower[m].Im + ti;
+            }
+        }
+    }
+    if (scale) {
+        int d = 0;
+        while ((std::int64_t{1} << d) < count)
+            ++d;
+        const double factor = std::ldexp(1.0, -d);
+        for (std::int32_t i = 0; i < count; ++i) {
+            data[i].Re *= factor;
+            data[i].Im *= factor;
+        }
+    }
+}
+
+void MinimumPhase(std::int32_t n) {
+    if ((n & 1) == 0) {
+        Window().ShowMessage("Filtergrad muss ungerade sein!");
+        return;
+    }
+    if (n < 256) {
+        Window().ShowMessage("Filtergrad muss gr\xC3\xB6\xC3\x9F"
+                             "er 256 sein!"); // "größer", UTF-8
+        return;
+    }
+    // FoldedLength: twice the least power of two not below 2n (at least 512); the long
+    // transforms are four times that, and the table's period equals their length.
+    std::int32_t folded = 256;
+    while (2 * std::int64_t{n} > folded)
+        folded *= 2;
+    folded *= 2;
+    FoldedLength = folded;
+    CepstrumLength = 4 * folded;
+    TablePeriod = CepstrumLength;
+
+    TableRelease release;
+    BuildSineTable();
+    lastPump = Clock::now();
+    workUntilClockCheck = WorkPerClockCheck;
+    Conversion(n).Run();
 }
 
 } // namespace tarn
