@@ -29,7 +29,7 @@ std::int32_t twiddleLimit = 0; // stages with h < twiddleLimit are ready
 // Makes the twiddles of every stage up to half-size h ready. Growing the table moves it,
 // so the transforms prepare their largest stage before they take any stage's twiddles.
 void PrepareTwiddles(std::int32_t h) {
-    if (h < twiddleLimit) return;
+    if (h < 1 || h < twiddleLimit) return;
     twiddleRe.resize(2 * static_cast<std::size_t>(h) - 1);
     twiddleIm.resize(2 * static_cast<std::size_t>(h) - 1);
     const double pi = 3.14159265358979323846;
