@@ -1,0 +1,130 @@
+// tarn-cli as a user runs it: a separate process, its exit status, its output and its files.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+
+#include "app/IniFile.h"
+#include "tests/TestSupport.h"
+
+#ifndef TARN_CLI_PATH
+#error "TARN_CLI_PATH must name the tarn-cli executable"
+#endif
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Cli : public ::testing::Test {
+  protected:
+    // Runs tarn-cli in the scratch directory with the given (shell-quoted) arguments.
+    Result Run(const std::string& arguments) {
+        const fs::path out = dir.Path() / ".out";
+        const fs::path err = dir.Path() / ".err";
+        const std::string command = "cd '" + dir.Path().string() + "' && '" TARN_CLI_PATH "' " +
+                                    arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+        const int raw = std::system(command.c_str());
+        Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::ReadText(out), test::ReadText(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+
+    std::string Stored(const std::string& key) {
+        return IniFile(dir.Prefix() + "TarnProject.ini").ReadString("Crossover", key, "<none>");
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(Cli, FiveWayLinearDesignWritesTenFilesAndTheSettings) {
+    const Result r = Run("--rate 48000 --phase linear 80 500 3000 8000");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Calculation 5-way XO done\n");
+    EXPECT_EQ(r.err,
+              "written: XOSubL48.dbl, XOSubR48.dbl\nwritten: XOLowL48.dbl, XOLowR48.dbl\n"
+              "written: XOLowMidL48.dbl, XOLowMidR48.dbl\nwritten: XOMidL48.dbl, XOMidR48.dbl\n"
+              "written: XOHighL48.dbl, XOHighR48.dbl\n");
+    const auto names = test::FileNames(dir.Path());
+    EXPECT_EQ(names.size(), 11u);
+    for (const auto& name : names)
+        if (name != "TarnProject.ini") {
+            EXPECT_EQ(fs::file_size(dir.Path() / name), 524288u) << name;
+        }
+    EXPECT_EQ(Stored("Frequency4"), "8000");
+    EXPECT_EQ(Stored("FilterOrder"), "10");
+    EXPECT_EQ(Stored("X-way-system"), "5");
+}
+
+TEST_F(Cli, WithoutFrequenciesTheStoredDesignIsRecomputed) {
+    test::WriteText(dir.Path() / "TarnProject.ini",
+                    "[Crossover]\r\nFrequency1=1,5e2\r\nFrequency2=\r\nFrequency3=900\r\n"
+                    "FilterOrder=77\r\n");
+    const Result r = Run("--phase linear --precision 32");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Calculation 2-way XO done\n");
+    EXPECT_EQ(Stored("Frequency1"), "1,5e2");
+    EXPECT_EQ(Stored("Frequency3"), "900"); // kept, as the window keeps what it showed
+    EXPECT_EQ(Stored("FilterOrder"), "50"); // shown limited to the spin edit's range
+    EXPECT_EQ(fs::file_size(dir.Path() / "XOHighR44.pcm"), 262144u);
+}
+
+TEST_F(Cli, WithoutAnySettingsItIsAOneWayRun) {
+    const Result r = Run("--phase linear");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Calculation 1-way XO done\n");
+    EXPECT_EQ(test::ReadDoubles(dir.Path() / "XOL44.dbl")[0], 1.0);
+}
+
+TEST_F(Cli, OrderTextsReadAsTheSpinEditReadsThem) {
+    Run("--phase linear --order abc 500");
+    EXPECT_EQ(Stored("FilterOrder"), "1");
+    Run("--phase linear --order 0x20 500");
+    EXPECT_EQ(Stored("FilterOrder"), "32");
+    Run("--phase linear --order -4 500");
+    EXPECT_EQ(Stored("FilterOrder"), "1");
+}
+
+TEST_F(Cli, ErrorsEndTheRunWithStatusOneAndTheErrorBoxText) {
+    Result r = Run("--phase linear 500 1e39");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Floating point overflow.\n");
+    EXPECT_EQ(r.out, "");
+
+    r = Run("--project gone --phase linear 500");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "In " + dir.Prefix() + "gone/TarnProject.ini kann nicht geschrieben werden.\n");
+    EXPECT_FALSE(fs::exists(dir.Path() / "gone"));
+
+    test::WriteText(dir.Path() / "XOHighL44.dbl", "mine");
+    fs::permissions(dir.Path() / "XOHighL44.dbl", fs::perms::owner_read);
+    r = Run("--phase linear 500");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nFile access denied.\n");
+    EXPECT_TRUE(test::ReadText(dir.Path() / "XOHighL44.dbl") == "mine");
+    EXPECT_FALSE(fs::exists(dir.Path() / "XOHighR44.dbl"));
+}
+
+TEST_F(Cli, WrongUsageIsStatusTwo) {
+    for (const char* arguments :
+         {"--rate 22050", "--phase mixed", "--precision 16", "1 2 3 4 5", "--unknown"}) {
+        const Result r = Run(arguments);
+        EXPECT_EQ(r.status, 2) << arguments;
+        EXPECT_NE(r.err, "") << arguments;
+        EXPECT_TRUE(test::FileNames(dir.Path()).empty()) << arguments;
+    }
+}
+
+} // namespace
+} // namespace tarn
