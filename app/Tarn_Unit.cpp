@@ -170,6 +170,13 @@ SelectDirectoryDialog::SelectDirectoryDialog(const QString& start, QWidget* pare
     tree_->expand(startIndex);
     tree_->scrollTo(startIndex, QAbstractItemView::PositionAtCenter);
     OpenDirectory(startPath);
+    // The model reads directories in the background, and each one it adds above the start
+    // pushes the start out of view; keep it centred until the user takes over.
+    const QPersistentModelIndex startRow(startIndex);
+    connect(model_, &QFileSystemModel::directoryLoaded, this, [this, startRow] {
+        if (startRow.isValid() && tree_->currentIndex() == startRow)
+            tree_->scrollTo(startRow, QAbstractItemView::PositionAtCenter);
+    });
 
     resize(420, 440);
     CentreOnScreen(this);

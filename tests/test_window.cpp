@@ -249,27 +249,6 @@ TEST_F(WindowTest, FirstStartShowsTheDefaultProjectAndTheDefaults) {
     EXPECT_LE((form.frameGeometry().center() - area.center()).manhattanLength(), 2);
 }
 
-TEST_F(WindowTest, StartUpFillsTheFieldsFromTheStoredProject) {
-    const QString project = temp_.path() + "/Stored project";
-    ASSERT_TRUE(QDir().mkpath(project));
-    QFile appIni(temp_.path() + "/Tarn.ini");
-    ASSERT_TRUE(appIni.open(QIODevice::WriteOnly));
-    appIni.write(("[Project]\r\nProjectDir=" + project + "/\r\n").toLocal8Bit());
-    appIni.close();
-    QFile projectIni(project + "/TarnProject.ini");
-    ASSERT_TRUE(projectIni.open(QIODevice::WriteOnly));
-    projectIni.write("[Crossover]\r\nFrequency1=80\r\nFrequency2=1000 Hz\r\nFrequency3=\r\n"
-                     "FilterOrder=99\r\nX-way-system=3\r\n");
-    projectIni.close();
-
-    TForm1& form = Create();
-    EXPECT_EQ(form.windowTitle(), "Tarn - Project: " + project + "/");
-    EXPECT_EQ(form.fg1Edit->text(), "80");
-    EXPECT_EQ(form.fg2Edit->text(), "1000 Hz");
-    EXPECT_EQ(form.fg3Edit->text(), "");
-    EXPECT_EQ(form.FilterOrder->text(), "50");
-}
-
 TEST_F(WindowTest, FailedStartUpIsReportedBeforeTheWindowOpensWithItsDefaults) {
     // The application directory does not exist, so "Tarn.ini" cannot be written.
     appDir_ = temp_.path().toStdString() + "/missing/";
@@ -306,85 +285,65 @@ TEST_F(WindowTest, FailedStartUpIsReportedBeforeTheWindowOpensWithItsDefaults) {
 
 TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsAndPlaces) {
     TForm1& form = Create();
-    QWidget* client = form.centralWidget();
     EXPECT_EQ(form.objectName(), "Form1");
-
     struct Drawn {
         const char* name;
-        const char* parent;
+        const char* parent; // nullptr: the client area
         const char* caption;
         QRect place;
+        bool exact; // false: captioned, may grow to its text with a wider system font
     };
-    // Controls without a caption of their own keep exactly the drawn place.
-    const Drawn exact[] = {
-        {"GroupBox1", nullptr, "Sample frequency", {32, 8, 137, 41}},
-        {"GroupBox3", nullptr, "Minimum/linear phase", {32, 56, 137, 41}},
-        {"FilterOrder", nullptr, nullptr, {32, 104, 49, 22}},
-        {"fg1Edit", nullptr, nullptr, {192, 56, 49, 21}},
-        {"fg2Edit", nullptr, nullptr, {192, 80, 49, 21}},
-        {"fg3Edit", nullptr, nullptr, {192, 104, 49, 21}},
-        {"fg4Edit", nullptr, nullptr, {192, 128, 49, 21}},
-        {"XOButton", nullptr, "Calc Crossover", {176, 160, 89, 33}},
-        {"ProgressBar1", nullptr, nullptr, {0, 200, 473, 17}},
+    const Drawn controls[] = {
+        {"GroupBox1", nullptr, "Sample frequency", {32, 8, 137, 41}, true},
+        {"Radio44", "GroupBox1", "44100", {8, 16, 57, 17}, false},
+        {"Radio48", "GroupBox1", "48000", {72, 16, 57, 17}, false},
+        {"GroupBox2", nullptr, "Precision", {264, 8, 201, 41}, false},
+        {"RadioButton1", "GroupBox2", "single - 32 bit", {8, 16, 89, 17}, false},
+        {"RadioButton2", "GroupBox2", "double - 64 bit", {96, 16, 97, 17}, false},
+        {"GroupBox3", nullptr, "Minimum/linear phase", {32, 56, 137, 41}, true},
+        {"Minimumphasecheckbox", "GroupBox3", "Minimum phase", {8, 16, 97, 17}, false},
+        {"FilterOrder", nullptr, "", {32, 104, 49, 22}, true},
+        {"Label3", nullptr, "Filter order", {88, 104, 49, 13}, false},
+        {"fg1Edit", nullptr, "", {192, 56, 49, 21}, true},
+        {"Label1", nullptr, "low XO", {248, 56, 34, 13}, false},
+        {"fg2Edit", nullptr, "", {192, 80, 49, 21}, true},
+        {"fg3Edit", nullptr, "", {192, 104, 49, 21}, true},
+        {"fg4Edit", nullptr, "", {192, 128, 49, 21}, true},
+        {"Label2", nullptr, "high XO", {248, 128, 38, 13}, false},
+        {"XOButton", nullptr, "Calc Crossover", {176, 160, 89, 33}, true},
+        {"ProgressBar1", nullptr, "", {0, 200, 473, 17}, true},
     };
-    for (const Drawn& d : exact) {
+    for (const Drawn& d : controls) {
+        SCOPED_TRACE(d.name);
         auto* w = form.findChild<QWidget*>(d.name);
-        ASSERT_NE(w, nullptr) << d.name;
-        EXPECT_EQ(w->parentWidget(), client) << d.name;
-        EXPECT_EQ(w->geometry(), d.place) << d.name;
-    }
-    // Captioned controls keep their top left corner (a group box may move left to stay in
-    // the window) and may only grow, so that a wider system font cuts no caption off.
-    const Drawn captioned[] = {
-        {"GroupBox2", nullptr, "Precision", {264, 8, 201, 41}},
-        {"Radio44", "GroupBox1", "44100", {8, 16, 57, 17}},
-        {"Radio48", "GroupBox1", "48000", {72, 16, 57, 17}},
-        {"RadioButton1", "GroupBox2", "single - 32 bit", {8, 16, 89, 17}},
-        {"RadioButton2", "GroupBox2", "double - 64 bit", {96, 16, 97, 17}},
-        {"Minimumphasecheckbox", "GroupBox3", "Minimum phase", {8, 16, 97, 17}},
-        {"Label3", nullptr, "Filter order", {88, 104, 49, 13}},
-        {"Label1", nullptr, "low XO", {248, 56, 34, 13}},
-        {"Label2", nullptr, "high XO", {248, 128, 38, 13}},
-    };
-    for (const Drawn& d : captioned) {
-        auto* w = form.findChild<QWidget*>(d.name);
-        ASSERT_NE(w, nullptr) << d.name;
-        QWidget* parent = d.parent ? form.findChild<QWidget*>(d.parent) : client;
-        EXPECT_EQ(w->parentWidget(), parent) << d.name;
+        ASSERT_NE(w, nullptr);
+        QWidget* parent = d.parent ? form.findChild<QWidget*>(d.parent) : form.centralWidget();
+        EXPECT_EQ(w->parentWidget(), parent);
+        QString caption;
+        if (auto* box = qobject_cast<QGroupBox*>(w)) caption = box->title();
+        if (auto* label = qobject_cast<QLabel*>(w)) caption = label->text();
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) caption = button->text();
+        EXPECT_EQ(caption, d.caption);
         const QRect r = w->geometry();
-        EXPECT_EQ(r.top(), d.place.top()) << d.name;
-        EXPECT_EQ(r.height(), d.place.height()) << d.name;
-        EXPECT_GE(r.width(), d.place.width()) << d.name;
+        if (d.exact) {
+            EXPECT_EQ(r, d.place);
+            continue;
+        }
+        // A group box grows to the left, everything else to the right; a radio may be
+        // pushed along by a widened neighbour.
+        if (qobject_cast<QGroupBox*>(w)) {
+            EXPECT_EQ(r.right(), d.place.right());
+        } else {
+            EXPECT_GE(r.left(), d.place.left());
+        }
         // Before the first show the client area has no size yet; the drawn one counts.
-        const QRect room = d.parent ? parent->rect() : QRect(0, 0, 473, 217);
-        EXPECT_TRUE(room.contains(r)) << d.name;
-        if (d.parent) {
-            EXPECT_GE(r.left(), d.place.left()) << d.name;
-        }
+        EXPECT_TRUE((d.parent ? parent->rect() : QRect(0, 0, 473, 217)).contains(r));
     }
-    for (const Drawn& d : exact)
-        if (d.caption) {
-            auto* box = qobject_cast<QGroupBox*>(form.findChild<QWidget*>(d.name));
-            auto* button = qobject_cast<QAbstractButton*>(form.findChild<QWidget*>(d.name));
-            EXPECT_EQ(box ? box->title() : button->text(), d.caption) << d.name;
-        }
-    for (const Drawn& d : captioned) {
-        QWidget* w = form.findChild<QWidget*>(d.name);
-        const QString text = qobject_cast<QGroupBox*>(w) ? qobject_cast<QGroupBox*>(w)->title()
-                             : qobject_cast<QLabel*>(w)  ? qobject_cast<QLabel*>(w)->text()
-                                                        : qobject_cast<QAbstractButton*>(w)->text();
-        EXPECT_EQ(text, d.caption) << d.name;
-    }
-    // The radios of a group do not cover each other's captions.
+    // Radios pushed along by a widened neighbour do not cover its caption.
     EXPECT_LE(form.Radio44->geometry().right(), form.Radio48->geometry().left());
     EXPECT_LE(form.RadioButton1->geometry().right(), form.RadioButton2->geometry().left());
-    EXPECT_LE(form.GroupBox2->geometry().right(), 473 - 8);
     EXPECT_GE(form.GroupBox2->geometry().left(), form.GroupBox1->geometry().right());
-    EXPECT_EQ(form.GroupBox2->geometry().right(), 264 + 201 - 1);
-
     EXPECT_EQ(form.findChild<QTimer*>("Timer1"), form.Timer1);
-    EXPECT_EQ(form.XOButton->focusPolicy() & Qt::TabFocus, Qt::TabFocus);
-    EXPECT_EQ(form.ProgressBar1->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(WindowTest, FileMenuHasProjectSeparatorAndExitWithMnemonicsOnly) {
@@ -631,30 +590,13 @@ TEST_F(WindowTest, BoxesShowUnicodeTextsAndErrorsGetTheErrorBox) {
     EXPECT_EQ(escaped.text, "Boom.");
 }
 
-TEST_F(WindowTest, BusyCursorIsSavedAndRestored) {
-    TForm1& form = Create();
-    const int idle = form.GetCursor();
-    form.SetBusyCursor();
-    EXPECT_TRUE(BusyCursor());
-    const int busy = form.GetCursor();
-    form.SetBusyCursor();
-    form.SetCursor(busy);
-    EXPECT_TRUE(BusyCursor());
-    form.SetCursor(idle);
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
-
-    bool ran = false;
-    QTimer::singleShot(0, [&] { ran = true; });
-    form.ProcessMessages();
-    EXPECT_TRUE(ran);
-}
-
 // ---------------------------------------------------------------------------------------
 // Calc Crossover
 
 TEST_F(WindowTest, CalcCrossoverWritesTheBandsAndReportsCompletion) {
+    // The example values a new user types in, with minimum phase as the window starts.
     TForm1& form = CreateShown();
-    LinearPhase();
+    ASSERT_TRUE(form.Minimumphasecheckbox->isChecked());
     Type(form.fg1Edit, "80");
     Type(form.fg2Edit, "500");
     Type(form.fg3Edit, "3000");
@@ -668,6 +610,7 @@ TEST_F(WindowTest, CalcCrossoverWritesTheBandsAndReportsCompletion) {
     // Three usable fields and an empty fourth make four ways.
     EXPECT_EQ(done.text, "Calculation 4-way XO done");
     EXPECT_EQ(done.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(done.buttons.size(), 1);
     EXPECT_EQ(done.progress, 100);
     EXPECT_FALSE(done.busyCursor);
     EXPECT_FALSE(done.timerActive);
@@ -682,44 +625,6 @@ TEST_F(WindowTest, CalcCrossoverWritesTheBandsAndReportsCompletion) {
     EXPECT_TRUE(QFileInfo::exists(ProjectDir() + "TarnProject.ini"));
     EXPECT_EQ(form.fg3Edit->text(), "3000");
     EXPECT_EQ(form.fg4Edit->text(), "");
-}
-
-TEST_F(WindowTest, RateAndPrecisionChosenInTheWindowNameTheFiles) {
-    TForm1& form = CreateShown();
-    LinearPhase();
-    Type(form.fg1Edit, "500");
-    QTest::mouseClick(form.Radio48, Qt::LeftButton);
-    QTest::mouseClick(form.RadioButton1, Qt::LeftButton);
-    BoxSeen done;
-    ModalScript script;
-    script.Box(Record(done));
-
-    QTest::mouseClick(form.XOButton, Qt::LeftButton);
-    EXPECT_EQ(done.text, "Calculation 2-way XO done");
-    for (const char* name : {"XOLowL48.pcm", "XOLowR48.pcm", "XOHighL48.pcm", "XOHighR48.pcm"})
-        EXPECT_EQ(QFileInfo(ProjectDir() + name).size(), 65536 * 4) << name;
-    EXPECT_FALSE(QFileInfo::exists(ProjectDir() + "XOLowL48.dbl"));
-}
-
-TEST_F(WindowTest, MinimumPhaseRunOfTheExampleValues) {
-    TForm1& form = CreateShown();
-    ASSERT_TRUE(form.Minimumphasecheckbox->isChecked());
-    Type(form.fg1Edit, "80");
-    Type(form.fg2Edit, "500");
-    Type(form.fg3Edit, "3000");
-    BoxSeen done;
-    ModalScript script;
-    script.Box(Record(done));
-
-    QTest::mouseClick(form.XOButton, Qt::LeftButton);
-    EXPECT_EQ(done.text, "Calculation 4-way XO done");
-    EXPECT_EQ(done.icon, QMessageBox::NoIcon);
-    int files = 0;
-    for (const QFileInfo& info : QDir(ProjectDir()).entryInfoList({"XO*.dbl"}, QDir::Files)) {
-        EXPECT_EQ(info.size(), 65536 * 8) << info.fileName().toStdString();
-        ++files;
-    }
-    EXPECT_EQ(files, 8);
 }
 
 TEST_F(WindowTest, RunIntoAMissingProjectShowsTheErrorAndLeavesTheWindowIdle) {
@@ -744,13 +649,17 @@ TEST_F(WindowTest, RunIntoAMissingProjectShowsTheErrorAndLeavesTheWindowIdle) {
     EXPECT_EQ(form.fg1Edit->text(), "500");
     EXPECT_FALSE(tarn::CalculationRunning());
 
-    // The next run starts afresh.
+    // The next run starts afresh, with the rate and precision chosen in the window.
     tarn::ProjectPath = project;
+    QTest::mouseClick(form.Radio48, Qt::LeftButton);
+    QTest::mouseClick(form.RadioButton1, Qt::LeftButton);
     BoxSeen done;
     ModalScript again;
     again.Box(Record(done));
     QTest::mouseClick(form.XOButton, Qt::LeftButton);
     EXPECT_EQ(done.text, "Calculation 2-way XO done");
+    for (const char* name : {"XOLowL48.pcm", "XOLowR48.pcm", "XOHighL48.pcm", "XOHighR48.pcm"})
+        EXPECT_EQ(QFileInfo(ProjectDir() + name).size(), 65536 * 4) << name;
 }
 
 TEST_F(WindowTest, SecondClickAndProjectDuringARunDoNothing) {
