@@ -1,5 +1,6 @@
 #include "app/Settings.h"
 
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -60,6 +61,35 @@ std::string ExecutableDirectory() {
     const std::size_t cut = path.find_last_of(PathSeparator);
     if (cut == std::string::npos) return {};
     return path.substr(0, cut + 1);
+}
+
+std::string SettingsDirectory(const std::string& exeDir, bool exeDirWritable, bool exeDirHasIni,
+                              const char* xdgConfigHome, const char* home) {
+    if (exeDirWritable || exeDirHasIni || exeDir.empty()) return exeDir;
+    std::string base;
+    if (xdgConfigHome && *xdgConfigHome == PathSeparator)
+        base = xdgConfigHome;
+    else if (home && *home)
+        base = std::string(home) + PathSeparator + ".config";
+    else
+        return exeDir; // nowhere better: the write error will say where it failed
+    if (base.back() != PathSeparator) base += PathSeparator;
+    return base + "tarn" + PathSeparator;
+}
+
+std::string SettingsDirectory() {
+    const std::string exeDir = ExecutableDirectory();
+#ifdef _WIN32
+    const bool writable = true; // the Windows program keeps its settings beside itself
+#else
+    const bool writable = !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0;
+#endif
+    std::error_code ec;
+    const bool hasIni = fs::exists(fs::path(exeDir + AppIniName), ec);
+    const std::string dir = SettingsDirectory(exeDir, writable, hasIni,
+                                              std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    if (dir != exeDir) fs::create_directories(fs::path(dir), ec);
+    return dir;
 }
 
 std::string ProjectCaption(const std::string& projectPath) {

@@ -14,6 +14,15 @@ inline constexpr const char* DefaultProjectName = "MyFirstProject";
 // Linux, never from argv[0] or the working directory).
 std::string ExecutableDirectory();
 
+// Where "Tarn.ini" and the default project live (AppDir): the executable's directory, as for
+// a portable copy or a build tree; for an installed program whose directory the user cannot
+// write and which holds no "Tarn.ini", $XDG_CONFIG_HOME/tarn/ (else $HOME/.config/tarn/).
+// The pure rule, for any inputs (null environment values count as unset):
+std::string SettingsDirectory(const std::string& exeDir, bool exeDirWritable, bool exeDirHasIni,
+                              const char* xdgConfigHome, const char* home);
+// The rule applied to this process; creates the chosen directory when it is missing.
+std::string SettingsDirectory();
+
 // "Tarn - Project: " + path, exactly as stored.
 std::string ProjectCaption(const std::string& projectPath);
 
@@ -23,7 +32,7 @@ std::string ProjectCaption(const std::string& projectPath);
 // IniWriteError when "Tarn.ini" cannot be written; the rest of the load is then skipped.
 void StartupLoad(const std::string& appDir);
 inline void StartupLoad() {
-    StartupLoad(ExecutableDirectory());
+    StartupLoad(SettingsDirectory());
 }
 
 // File -> Project: the directory chooser, then ProjectPath, "Tarn.ini" and the caption.

@@ -403,5 +403,22 @@ TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {
     fs::current_path(cwd);
 }
 
+TEST(SettingsDirectoryTest, BesideTheExecutableUnlessThatCannotHoldTheSettings) {
+    const char* none = nullptr;
+    // A build tree or a portable copy: the settings stay beside the program.
+    EXPECT_EQ(SettingsDirectory("/opt/tarn/", true, false, "/cfg", "/home/u"), "/opt/tarn/");
+    // A read-only copy that was given its settings keeps using them.
+    EXPECT_EQ(SettingsDirectory("/opt/tarn/", false, true, "/cfg", "/home/u"), "/opt/tarn/");
+    // An installed program the user cannot write beside.
+    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "/cfg", "/home/u"), "/cfg/tarn/");
+    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "/cfg/", "/home/u"), "/cfg/tarn/");
+    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, none, "/home/u"),
+              "/home/u/.config/tarn/");
+    // A relative XDG_CONFIG_HOME is to be ignored, as the XDG rules say.
+    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "cfg", "/home/u"),
+              "/home/u/.config/tarn/");
+    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "", none), "/usr/bin/");
+}
+
 } // namespace
 } // namespace tarn
