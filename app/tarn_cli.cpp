@@ -6,8 +6,7 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "app/CliOptions.h"
 #include "app/Driver.h"
 #include "app/HeadlessWindow.h"
 #include "app/IniFile.h"
@@ -51,51 +50,20 @@ std::string AsProjectPath(const std::string& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"Tarn: designs the FIR filters of a multi-way loudspeaker crossover and writes "
-                 "one left and one right coefficient file per band into the project directory.",
-                 "tarn-cli"};
-    std::string project = ".";
-    int rate = 44100;
-    std::string order;
-    std::string phase = "minimum";
-    int precision = 64;
-    std::vector<std::string> frequencies;
-    app.add_option("--project", project, "Project directory (default: the current directory)");
-    app.add_option("--rate", rate, "Sample rate in Hz")
-        ->check(CLI::IsMember({44100, 48000}))
-        ->capture_default_str();
-    app.add_option("--order", order,
-                   "Filter order 1..50 (default: the project's stored order, else 10)");
-    app.add_option("--phase", phase, "Filter phase")
-        ->check(CLI::IsMember({"minimum", "linear"}))
-        ->capture_default_str();
-    app.add_option("--precision", precision, "64: \".dbl\" files, 32: \".pcm\" files")
-        ->check(CLI::IsMember({64, 32}))
-        ->capture_default_str();
-    app.add_option("frequencies", frequencies,
-                   "F1 [F2 [F3 [F4]]]: crossover frequencies in Hz, lowest first; the first "
-                   "unusable one (empty, not a number, not positive) ends the list. Without "
-                   "any, the project's stored frequencies are used.")
-        ->expected(0, 4);
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        app.exit(e);
-        return 2;
-    }
+    const tarn::CliParse parsed = tarn::ParseCliOptions(argc, argv, std::cout, std::cerr);
+    if (!parsed.options) return parsed.exitStatus;
+    const tarn::CliOptions& options = *parsed.options;
 
     TerminalWindow window;
     tarn::ScopedWindow scoped(window);
-    tarn::ProjectPath = AsProjectPath(project);
-    tarn::DoublePrecision = precision == 64;
-    window.radio48 = rate == 48000;
-    window.minimumPhase = phase == "minimum";
+    tarn::ProjectPath = AsProjectPath(options.project);
+    tarn::DoublePrecision = options.precision == 64;
+    window.radio48 = options.rate == 48000;
+    window.minimumPhase = options.minimumPhase;
 
     // Without frequencies, the stored design as the window would show it at start.
     const tarn::IniFile stored(tarn::ProjectPath + tarn::ProjectIniName);
+    const std::vector<std::string>& frequencies = options.frequencies;
     if (frequencies.empty()) {
         for (int i = 1; i <= 4; ++i)
             window.SetFieldText(
@@ -104,10 +72,10 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < frequencies.size(); ++i)
             window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
     }
-    if (order.empty())
+    if (options.order.empty())
         window.SetFilterOrderValue(stored.ReadInteger("Crossover", "FilterOrder", 10));
     else
-        window.SetFilterOrderValue(tarn::SpinEditRead(order));
+        window.SetFilterOrderValue(tarn::SpinEditRead(options.order));
 
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
