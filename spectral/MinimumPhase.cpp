@@ -116,23 +116,24 @@ class StageTwiddles {
         std::size_t total = 0;
         for (int lg = 3; lg <= maxLog; ++lg) {
             offset_[lg] = total;
-            total += 6 * (std::size_t{1} << (lg - 2));
+            total += 6 * Stride(lg);
         }
         store_ = Scratch<double>(total);
         if (maxLog < 3) return;
         // The largest span straight from the table ...
         {
             const std::int32_t h = std::int32_t{1} << (maxLog - 2);
+            const std::size_t d = Stride(maxLog);
             const std::int32_t step = q.period >> maxLog;
             double* w = store_.get() + offset_[maxLog];
             for (std::int32_t j = 0; j < h; ++j) {
                 const std::int32_t a = j * step;
                 w[j] = q.Cos(a);
-                w[h + j] = q.Sin(a);
-                w[2 * h + j] = q.Cos(2 * a);
-                w[3 * h + j] = q.Sin(2 * a);
-                w[4 * h + j] = q.Cos(3 * a);
-                w[5 * h + j] = q.Sin(3 * a);
+                w[d + j] = q.Sin(a);
+                w[2 * d + j] = q.Cos(2 * a);
+                w[3 * d + j] = q.Sin(2 * a);
+                w[4 * d + j] = q.Cos(3 * a);
+                w[5 * d + j] = q.Sin(3 * a);
             }
             Worked(h);
         }
@@ -140,21 +141,26 @@ class StageTwiddles {
         // same table entries.
         for (int lg = maxLog - 1; lg >= 3; --lg) {
             const std::int32_t h = std::int32_t{1} << (lg - 2);
+            const std::size_t from = Stride(lg + 1), to = Stride(lg);
             const double* src = store_.get() + offset_[lg + 1];
             double* dst = store_.get() + offset_[lg];
-            for (int a = 0; a < 6; ++a)
+            for (std::size_t a = 0; a < 6; ++a)
                 for (std::int32_t j = 0; j < h; ++j)
-                    dst[a * h + j] = src[a * 2 * h + 2 * j];
+                    dst[a * to + j] = src[a * from + 2 * j];
         }
     }
 
     Set For(int lg) const {
-        const std::size_t h = std::size_t{1} << (lg - 2);
+        const std::size_t d = Stride(lg);
         const double* w = store_.get() + offset_[lg];
-        return {w, w + h, w + 2 * h, w + 3 * h, w + 4 * h, w + 5 * h};
+        return {w, w + d, w + 2 * d, w + 3 * d, w + 4 * d, w + 5 * d};
     }
 
   private:
+    // Distance between a stage's six arrays: M/4 plus a cache line and a bit, so that
+    // they do not all fall into the same level-1 cache set.
+    static std::size_t Stride(int lg) { return (std::size_t{1} << (lg - 2)) + 24; }
+
     std::unique_ptr<double[]> store_;
     std::array<std::size_t, 32> offset_{};
 };
@@ -269,6 +275,37 @@ void FirstStage(double* __restrict re, double* __restrict im, std::int32_t count
     }
 }
 
+// Fills re/im[0..2^lg) in bit-reversed order, element rev(m) = value(m), for a transform
+// that takes its input so. In plain order every element would land in a new cache line.
+// Here m runs in tiles of 8 x 8 (its top and bottom three bits): a tile reads eight runs
+// of eight consecutive m and fills eight whole cache lines. revTable: bit reversal of
+// revBits >= lg - 6 bits.
+template <typename Value>
+void ScatterBitReversed(double* re, double* im, int lg, const std::uint32_t* revTable, int revBits,
+                        Value value) {
+    const std::int32_t count = std::int32_t{1} << lg;
+    if (lg < 6) {
+        for (std::int32_t m = 0; m < count; ++m) {
+            const std::uint32_t j = revTable[m] >> (revBits - lg);
+            value(m, re[j], im[j]);
+        }
+        return;
+    }
+    static constexpr std::int32_t Rev3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+    const int midBits = lg - 6;
+    const std::int32_t mids = std::int32_t{1} << midBits, top = lg - 3;
+    for (std::int32_t mid = 0; mid < mids; ++mid) {
+        const std::int32_t revMid =
+            midBits == 0 ? 0 : static_cast<std::int32_t>(revTable[mid] >> (revBits - midBits));
+        for (std::int32_t lo = 0; lo < 8; ++lo) {
+            const std::int32_t to = (Rev3[lo] << top) | (revMid << 3);
+            const std::int32_t from = (mid << 3) | lo;
+            for (std::int32_t hi = 0; hi < 8; ++hi)
+                value(from | (hi << top), re[to | Rev3[hi]], im[to | Rev3[hi]]);
+        }
+    }
+}
+
 // Blocks up to 2^11 points (32 KiB as split arrays) are transformed stage by stage; larger
 // ones first transform their four quarters, depth-first, then combine them.
 constexpr int BlockLog = 11;
@@ -298,7 +335,7 @@ class Conversion {
   public:
     explicit Conversion(std::int32_t n)
         : n_(n), L_(CepstrumLength), H_(L_ / 2), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4),
-          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1) {
+          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1), row_(M0_ / 2 + 24) {
         q_.t = SineTable.data();
         q_.period = TablePeriod;
         q_.half = tableHalf;
@@ -312,37 +349,68 @@ class Conversion {
         rev_[0] = 0;
         for (std::int32_t i = 1; i < R_; ++i)
             rev_[i] = (rev_[i >> 1] >> 1) | (static_cast<std::uint32_t>(i & 1) << (lgR_ - 1));
-        re_ = Scratch<double>(R_);
-        im_ = Scratch<double>(R_);
+        // The imaginary parts follow the real parts at an offset that is not a multiple of
+        // the cache's way size, so that re[j] and im[j] do not compete for one cache set.
+        work_ = Scratch<double>(2 * std::size_t(R_) + Pad);
+        re_ = work_.get();
+        im_ = re_ + R_ + Pad;
 
-        logMag_ = Scratch<double>(H_ + 1);
+        bins_ = Scratch<double>(16 * std::size_t(row_));
         const double peak = PowerSpectrum();
         // An all-zero response has no magnitude to take the logarithm of; it is its own
         // minimum-phase counterpart.
         if (peak == 0.0) return;
         LogMagnitude(peak);
-
-        cepstrum_ = Scratch<double>(S_ + 1);
+        cepstrum_ = Scratch<double>(S_ + Pad);
         Cepstrum();
-        logMag_.reset();
-
+        bins_.reset();
         FoldedSpectrum();
         Exponentiate();
         Response();
     }
 
   private:
-    std::uint32_t Rev(std::int32_t i, int lg) const { return rev_[i] >> (lgR_ - lg); }
+    // Doubles between arrays that would otherwise start a power of two apart.
+    static constexpr std::size_t Pad = 40;
 
-    // Step 1: power[k] = |X[k]|^2 for k = 0..H into logMag_; returns the largest.
+    template <typename Value> void Scatter(int lg, Value value) {
+        ScatterBitReversed(re_, im_, lg, rev_.get(), lgR_, value);
+    }
+
+    // Bins 0..H are kept by residue: bin 16q + r at bins_[r * row_ + q]. Each residue
+    // transform of step 1 then fills runs of one row, and the cosine transforms of step 3,
+    // which take every 2nd, 4th, 8th ... bin, read a few rows at a time.
+    double& Bin(std::int64_t k) const { return bins_[(k & 15) * row_ + (k >> 4)]; }
+
+    // Power of residue r's bins, X_r[q] = bin 16q + r. From q = M0/2 on that bin lies
+    // above H; its mirror L - 16q - r = 16(M0 - 1 - q) + 16 - r, of residue 16 - r, has
+    // the same power. Returns the largest.
+    double StorePowers(std::int32_t r) {
+        const double* re = re_;
+        const double* im = im_;
+        double* low = bins_.get() + r * std::size_t(row_);
+        double* high = bins_.get() + (16 - r) * std::size_t(row_) + (M0_ - 1);
+        const std::int32_t halfM0 = M0_ / 2;
+        double peak = 0.0;
+        for (std::int32_t q = 0; q < halfM0; ++q) {
+            const double p = re[q] * re[q] + im[q] * im[q];
+            low[q] = p;
+            peak = std::max(peak, p);
+        }
+        for (std::int32_t q = halfM0; q < M0_; ++q) {
+            const double p = re[q] * re[q] + im[q] * im[q];
+            high[-q] = p;
+            peak = std::max(peak, p);
+        }
+        return peak;
+    }
+
+    // Step 1: |X[k]|^2 for k = 0..H into bins_; returns the largest.
     double PowerSpectrum() {
         PumpNow();
         const double* x = SpecRe.data();
         const std::int32_t count = n_ + 1; // nonzero samples, count <= M0
         const int lg = lgS_ - 2;           // log2(M0)
-        double* re = re_.get();
-        double* im = im_.get();
-        double* power = logMag_.get();
         const double* t = q_.t;
         const std::int32_t quarter = q_.quarter, half = q_.half;
         double peak = 0.0;
@@ -350,52 +418,47 @@ class Conversion {
         // Residues r and 16 - r: y[m] = x[m] exp(-2 pi i r m / L) for m < M0, placed in
         // bit-reversed order. r m < 7L/16 lies in the first two quadrants.
         for (std::int32_t r = 1; r <= 7; ++r) {
-            const std::int32_t firstQuadrant = std::min(count, quarter / r + 1);
-            for (std::int32_t m = 0; m < firstQuadrant; ++m) {
+            Scatter(lg, [=](std::int32_t m, double& yr, double& yi) {
+                if (m >= count) {
+                    yr = yi = 0.0;
+                    return;
+                }
                 const std::int32_t k = r * m;
-                const std::uint32_t j = Rev(m, lg);
-                re[j] = x[m] * t[quarter - k];
-                im[j] = -(x[m] * t[k]);
-            }
-            for (std::int32_t m = firstQuadrant; m < count; ++m) {
-                const std::int32_t k = r * m;
-                const std::uint32_t j = Rev(m, lg);
-                re[j] = -(x[m] * t[k - quarter]);
-                im[j] = -(x[m] * t[half - k]);
-            }
-            for (std::int32_t m = count; m < M0_; ++m) {
-                const std::uint32_t j = Rev(m, lg);
-                re[j] = 0.0;
-                im[j] = 0.0;
-            }
-            Transform<false>(re, im, lg, twiddles_);
-            // X_r[q] is bin 16q + r; from q = M0/2 on that bin lies above H, and its mirror
-            // L - 16q - r (of residue 16 - r) carries the same power.
-            const std::int32_t halfM0 = M0_ / 2;
-            for (std::int32_t qq = 0; qq < halfM0; ++qq) {
-                const double p = re[qq] * re[qq] + im[qq] * im[qq];
-                power[16 * qq + r] = p;
-                peak = std::max(peak, p);
-            }
-            for (std::int32_t qq = halfM0; qq < M0_; ++qq) {
-                const double p = re[qq] * re[qq] + im[qq] * im[qq];
-                power[L_ - 16 * qq - r] = p;
-                peak = std::max(peak, p);
-            }
+                if (k <= quarter) {
+                    yr = x[m] * t[quarter - k];
+                    yi = -(x[m] * t[k]);
+                } else {
+                    yr = -(x[m] * t[k - quarter]);
+                    yi = -(x[m] * t[half - k]);
+                }
+            });
+            Transform<false>(re_, im_, lg, twiddles_);
+            peak = std::max(peak, StorePowers(r));
             Worked(3 * std::int64_t{M0_});
         }
 
         // Residues 0 and 8 are the bins of DFT_2M0(x), a real transform: packed as
         // z[t] = x[2t] + i x[2t+1] it is one complex DFT of M0 points.
-        for (std::int32_t i = 0; i < M0_; ++i) {
-            const std::uint32_t j = Rev(i, lg);
-            re[j] = 2 * i < count ? x[2 * i] : 0.0;
-            im[j] = 2 * i + 1 < count ? x[2 * i + 1] : 0.0;
-        }
-        Transform<false>(re, im, lg, twiddles_);
-        // Even and odd samples' spectra: A = (Z[j] + conj Z[M0-j]) / 2,
-        // B = (Z[j] - conj Z[M0-j]) / 2i; bin 8j = A + w^j B and bin 8(M0-j) =
-        // conj(A - w^j B), with w^j = exp(-2 pi i 8j / L) in the first quadrant.
+        Scatter(lg, [=](std::int32_t i, double& zr, double& zi) {
+            zr = 2 * i < count ? x[2 * i] : 0.0;
+            zi = 2 * i + 1 < count ? x[2 * i + 1] : 0.0;
+        });
+        Transform<false>(re_, im_, lg, twiddles_);
+        peak = std::max(peak, StoreEvenPowers());
+        Worked(3 * std::int64_t{M0_});
+        return peak;
+    }
+
+    // Even and odd samples' spectra A = (Z[j] + conj Z[M0-j]) / 2 and
+    // B = (Z[j] - conj Z[M0-j]) / 2i give bin 8j = A + w^j B and bin 8(M0-j) =
+    // conj(A - w^j B), with w^j = exp(-2 pi i 8j / L) in the first quadrant. Bins 16q go
+    // to row 0 (q = 0..M0/2), bins 16q + 8 to row 8. Returns the largest power.
+    double StoreEvenPowers() {
+        const double* re = re_;
+        const double* im = im_;
+        double* row0 = bins_.get();
+        double* row8 = bins_.get() + 8 * std::size_t(row_);
+        double peak = 0.0;
         for (std::int32_t j = 0; j <= M0_ / 2; ++j) {
             const std::int32_t k = (M0_ - j) & (M0_ - 1);
             const double ar = 0.5 * (re[j] + re[k]), ai = 0.5 * (im[j] - im[k]);
@@ -404,53 +467,58 @@ class Conversion {
             Rotate<false>(br, bi, q_.Cos1(8 * j), q_.Sin1(8 * j), wbr, wbi);
             const double pLow = (ar + wbr) * (ar + wbr) + (ai + wbi) * (ai + wbi);
             const double pHigh = (ar - wbr) * (ar - wbr) + (ai - wbi) * (ai - wbi);
-            power[8 * j] = pLow;
-            power[8 * (M0_ - j)] = pHigh;
+            // Bin 8j and bin 8(M0 - j) = 16(M0/2) - 8j.
+            if (j & 1) {
+                row8[j >> 1] = pLow;
+                row8[(M0_ - j) >> 1] = pHigh;
+            } else {
+                row0[j >> 1] = pLow;
+                row0[(M0_ - j) >> 1] = pHigh;
+            }
             peak = std::max(peak, std::max(pLow, pHigh));
         }
-        Worked(2 * std::int64_t{M0_});
         return peak;
     }
 
     // Step 2: ln|X[k]| = ln(power) / 2, an exactly zero power replaced by 1e-16 x peak.
+    // Row 0 holds M0/2 + 1 bins (up to H itself), the others M0/2.
     void LogMagnitude(double peak) {
         const double floor = 1e-16 * peak;
-        double* v = logMag_.get();
-        for (std::int32_t k0 = 0; k0 <= H_; k0 += 4096) {
-            const std::int32_t end = std::min(H_ + 1, k0 + 4096);
-            for (std::int32_t k = k0; k < end; ++k)
+        for (std::int32_t r = 0; r < 16; ++r) {
+            double* v = bins_.get() + r * std::size_t(row_);
+            const std::int32_t count = M0_ / 2 + (r == 0 ? 1 : 0);
+            for (std::int32_t k = 0; k < count; ++k)
                 v[k] = 0.5 * std::log(v[k] == 0.0 ? floor : v[k]);
-            Worked(8 * std::int64_t{end - k0});
+            Worked(8 * std::int64_t{count});
         }
     }
 
-    // Type-II cosine transform of Kd points u[j] = src[j * stride]:
+    // Type-II cosine transform of Kd points u[j] = bin (base + j * stride):
     // y[m] = sum_j u[j] cos(pi (2j + 1) m / (2 Kd)), m = 0..Kd-1, handed to emit(m, y).
     // Reordered as v = (u[0], u[2], ..., u[3], u[1]), y[m] = Re(exp(-i pi m / 2Kd) V[m])
     // with V = DFT_Kd(v), and V comes from one complex DFT of Kd/2 points. Kd >= 8, 4 Kd
     // divides P.
     template <typename Emit>
-    void CosineII(const double* src, std::int64_t stride, std::int32_t kd, Emit emit) {
+    void CosineII(std::int64_t base, std::int64_t stride, std::int32_t kd, Emit emit) {
         const std::int32_t half = kd / 2, quarter = kd / 4;
         const int lg = Log2(half);
-        double* re = re_.get();
-        double* im = im_.get();
         // z[t] = v[2t] + i v[2t+1], v[i] = u[2i] for i < Kd/2, u[2(Kd-1-i)+1] above.
-        for (std::int32_t t = 0; t < quarter; ++t) {
-            const std::uint32_t j = Rev(t, lg);
-            re[j] = src[4 * t * stride];
-            im[j] = src[(4 * t + 2) * stride];
-        }
-        for (std::int32_t t = quarter; t < half; ++t) {
-            const std::uint32_t j = Rev(t, lg);
-            re[j] = src[(2 * std::int64_t{kd} - 4 * t - 1) * stride];
-            im[j] = src[(2 * std::int64_t{kd} - 4 * t - 3) * stride];
-        }
-        Transform<false>(re, im, lg, twiddles_);
+        Scatter(lg, [=, this](std::int32_t t, double& zr, double& zi) {
+            if (t < quarter) {
+                zr = Bin(base + 4 * t * stride);
+                zi = Bin(base + (4 * t + 2) * stride);
+            } else {
+                zr = Bin(base + (2 * std::int64_t{kd} - 4 * t - 1) * stride);
+                zi = Bin(base + (2 * std::int64_t{kd} - 4 * t - 3) * stride);
+            }
+        });
+        Transform<false>(re_, im_, lg, twiddles_);
 
         // V[m] = A + exp(-2 pi i m / Kd) B from the pair Z[m], Z[Kd/2 - m], and
         // V[Kd/2 - m] = conj(A - exp(...) B). Then with a = exp(-i pi m / 2Kd) V[m]:
         // y[m] = Re a and y[Kd - m] = -Im a. All angles lie in the first quadrant.
+        const double* re = re_;
+        const double* im = im_;
         const std::int32_t spectrumStep = q_.period / kd, shiftStep = spectrumStep / 4;
         for (std::int32_t m = 0; m <= quarter; ++m) {
             const std::int32_t k = (half - m) & (half - 1);
@@ -474,25 +542,26 @@ class Conversion {
         Worked(3 * std::int64_t{half});
     }
 
-    // Type-I cosine transform of K + 1 points v[j] = src[j * stride]:
+    // Type-I cosine transform of K + 1 points v[j] = bin (base + j * stride):
     // out[m] = v[0] + (-1)^m v[K] + 2 sum_{j=1}^{K-1} v[j] cos(pi j m / K), m = 0..K.
     // The even points form the type-I transform of K/2 + 1 points E, the odd ones
     // 2 x the type-II transform O of K/2 points, and out[m] = E[m] + O[m],
     // out[K - m] = E[m] - O[m].
-    void CosineI(const double* src, std::int64_t stride, std::int32_t k, double* out) {
+    void CosineI(std::int64_t base, std::int64_t stride, std::int32_t k, double* out) {
         if (k <= 8) {
             const std::int32_t step = q_.period / (2 * k); // angle index of pi / K
             for (std::int32_t m = 0; m <= k; ++m) {
-                double sum = src[0] + ((m & 1) ? -src[k * stride] : src[k * stride]);
+                const double last = Bin(base + k * stride);
+                double sum = Bin(base) + ((m & 1) ? -last : last);
                 for (std::int32_t j = 1; j < k; ++j)
-                    sum += 2.0 * src[j * stride] * q_.Cos((j * m * step) & (q_.period - 1));
+                    sum += 2.0 * Bin(base + j * stride) * q_.Cos((j * m * step) & (q_.period - 1));
                 out[m] = sum;
             }
             return;
         }
-        CosineI(src, 2 * stride, k / 2, out); // E in out[0..K/2]
+        CosineI(base, 2 * stride, k / 2, out); // E in out[0..K/2]
         // O[m] goes to out[K - m], m = 0..K/2-1, beside E, so the butterflies work in place.
-        CosineII(src + stride, 2 * stride, k / 2,
+        CosineII(base + stride, 2 * stride, k / 2,
                  [out, k](std::int32_t m, double y) { out[k - m] = 2.0 * y; });
         for (std::int32_t m = 0; m < k / 2; ++m) {
             const double e = out[m], o = out[k - m];
@@ -509,8 +578,8 @@ class Conversion {
     void Cepstrum() {
         PumpNow();
         double* c = cepstrum_.get();
-        CosineI(logMag_.get(), 2, S_, c);
-        CosineII(logMag_.get() + 1, 2, S_, [c](std::int32_t m, double y) { c[m] += 2.0 * y; });
+        CosineI(0, 2, S_, c);
+        CosineII(1, 2, S_, [c](std::int32_t m, double y) { c[m] += 2.0 * y; });
     }
 
     // Step 4: Y = DFT_S(folded cepstrum) for bins 0..S/2: bins 0..S/2-1 in re_/im_, bin S/2
@@ -520,19 +589,16 @@ class Conversion {
         PumpNow();
         const double* c = cepstrum_.get();
         const double unfolded = std::ldexp(1.0, -lgL_), folded = std::ldexp(1.0, 1 - lgL_);
-        double* re = re_.get();
-        double* im = im_.get();
         // z[t] = c'[2t] + i c'[2t+1]: one complex DFT of S/2 points.
-        re[0] = c[0] * unfolded;
-        im[0] = c[1] * folded;
-        for (std::int32_t t = 1; t < R_; ++t) {
-            const std::uint32_t j = rev_[t];
-            re[j] = c[2 * t] * folded;
-            im[j] = c[2 * t + 1] * folded;
-        }
-        Transform<false>(re, im, lgR_, twiddles_);
+        Scatter(lgR_, [=](std::int32_t t, double& zr, double& zi) {
+            zr = c[2 * t] * (t == 0 ? unfolded : folded);
+            zi = c[2 * t + 1] * folded;
+        });
+        Transform<false>(re_, im_, lgR_, twiddles_);
         // Y[k] = A + exp(-2 pi i k / S) B and Y[S/2 - k] = conj(A - exp(...) B), from the
         // pair Z[k], Z[S/2 - k], in place.
+        double* re = re_;
+        double* im = im_;
         for (std::int32_t k = 0; k <= R_ / 2; ++k) {
             const std::int32_t kk = (R_ - k) & (R_ - 1);
             const double ar = 0.5 * (re[k] + re[kk]), ai = 0.5 * (im[k] - im[kk]);
@@ -553,8 +619,8 @@ class Conversion {
 
     // Step 5: exp(Y): magnitude e^Re, phase Im [rad].
     void Exponentiate() {
-        double* re = re_.get();
-        double* im = im_.get();
+        double* re = re_;
+        double* im = im_;
         for (std::int32_t k0 = 0; k0 < R_; k0 += 4096) {
             const std::int32_t end = std::min(R_, k0 + 4096);
             for (std::int32_t k = k0; k < end; ++k) {
@@ -573,8 +639,8 @@ class Conversion {
     // Only t < S/8 are needed, the first quarter.
     void Response() {
         PumpNow();
-        double* re = re_.get();
-        double* im = im_.get();
+        double* re = re_;
+        double* im = im_;
         for (std::int32_t k = 0; k <= R_ / 2; ++k) {
             const std::int32_t kk = R_ - k;
             const double fr = re[k], fi = im[k];
@@ -589,34 +655,38 @@ class Conversion {
                 im[kk] = -ai + wdr;
             }
         }
-        for (std::int32_t i = 0; i < R_; ++i) {
-            const std::uint32_t j = rev_[i];
-            if (j > static_cast<std::uint32_t>(i)) {
-                std::swap(re[i], re[j]);
-                std::swap(im[i], im[j]);
-            }
-        }
+        // Into the cepstrum's storage, no longer needed, in bit-reversed order.
+        double* zr = cepstrum_.get();
+        double* zi = zr + R_ + Pad;
+        ScatterBitReversed(zr, zi, lgR_, rev_.get(), lgR_,
+                           [re, im](std::int32_t k, double& outRe, double& outIm) {
+                               outRe = re[k];
+                               outIm = im[k];
+                           });
         Worked(3 * std::int64_t{R_});
-        Transform<true>(re, im, lgR_, twiddles_, true);
+        Transform<true>(zr, zi, lgR_, twiddles_, true);
 
         const double scale = std::ldexp(1.0, -lgS_);
         double* h = SpecRe.data();
         for (std::int32_t t = 0; 2 * t < n_; ++t) {
-            h[2 * t] = re[t] * scale;
-            h[2 * t + 1] = im[t] * scale;
+            h[2 * t] = zr[t] * scale;
+            h[2 * t + 1] = zi[t] * scale;
         }
     }
 
     std::int32_t n_;
     std::int32_t L_, H_, S_, R_, M0_; // L, L/2, S, S/2, S/4
     int lgL_, lgS_, lgR_;
+    std::int32_t row_; // length of one residue row of bins_, M0/2 + 1 and a gap
     QuarterWave q_;
     StageTwiddles twiddles_;
     std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of log2(S/2) bits
-    std::unique_ptr<double[]> re_, im_;    // S/2 points of transform
-    std::unique_ptr<double[]> logMag_;     // power, then ln|X|, bins 0..H
-    std::unique_ptr<double[]> cepstrum_;   // c[0..S] times L
-    double nyquist_ = 0.0;                 // Y, then exp Y, at bin S/2
+    std::unique_ptr<double[]> work_;
+    double* re_ = nullptr;               // S/2 points of transform, real parts
+    double* im_ = nullptr;               // and imaginary parts
+    std::unique_ptr<double[]> bins_;     // power, then ln|X|, bins 0..H by residue
+    std::unique_ptr<double[]> cepstrum_; // c[0..S] times L; then the last transform
+    double nyquist_ = 0.0;               // Y, then exp Y, at bin S/2
 };
 
 // Empties the table when a conversion ends, however it ends.
