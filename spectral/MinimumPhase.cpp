@@ -345,10 +345,13 @@ class Conversion {
 
     void Run() {
         twiddles_.Build(q_, lgR_);
-        rev_ = Scratch<std::uint32_t>(R_);
+        // The scatter reverses whole numbers only up to 5 bits, and the middle bits of
+        // larger ones, up to log2(S/2) - 6 bits.
+        revBits_ = std::max(lgR_ - 6, 5);
+        rev_ = Scratch<std::uint32_t>(std::size_t{1} << revBits_);
         rev_[0] = 0;
-        for (std::int32_t i = 1; i < R_; ++i)
-            rev_[i] = (rev_[i >> 1] >> 1) | (static_cast<std::uint32_t>(i & 1) << (lgR_ - 1));
+        for (std::uint32_t i = 1; i < (1u << revBits_); ++i)
+            rev_[i] = (rev_[i >> 1] >> 1) | ((i & 1) << (revBits_ - 1));
         // The imaginary parts follow the real parts at an offset that is not a multiple of
         // the cache's way size, so that re[j] and im[j] do not compete for one cache set.
         work_ = Scratch<double>(2 * std::size_t(R_) + Pad);
@@ -374,7 +377,7 @@ class Conversion {
     static constexpr std::size_t Pad = 40;
 
     template <typename Value> void Scatter(int lg, Value value) {
-        ScatterBitReversed(re_, im_, lg, rev_.get(), lgR_, value);
+        ScatterBitReversed(re_, im_, lg, rev_.get(), revBits_, value);
     }
 
     // Bins 0..H are kept by residue: bin 16q + r at bins_[r * row_ + q]. Each residue
@@ -423,14 +426,14 @@ class Conversion {
                     yr = yi = 0.0;
                     return;
                 }
+                // In the second quadrant cos = -t[k - P/4] and sin = t[P/2 - k]; chosen
+                // without a branch, as the tiles visit m out of order.
                 const std::int32_t k = r * m;
-                if (k <= quarter) {
-                    yr = x[m] * t[quarter - k];
-                    yi = -(x[m] * t[k]);
-                } else {
-                    yr = -(x[m] * t[k - quarter]);
-                    yi = -(x[m] * t[half - k]);
-                }
+                const bool first = k <= quarter;
+                const double c = t[first ? quarter - k : k - quarter];
+                const double s = t[first ? k : half - k];
+                yr = x[m] * (first ? c : -c);
+                yi = -(x[m] * s);
             });
             Transform<false>(re_, im_, lg, twiddles_);
             peak = std::max(peak, StorePowers(r));
@@ -658,7 +661,7 @@ class Conversion {
         // Into the cepstrum's storage, no longer needed, in bit-reversed order.
         double* zr = cepstrum_.get();
         double* zi = zr + R_ + Pad;
-        ScatterBitReversed(zr, zi, lgR_, rev_.get(), lgR_,
+        ScatterBitReversed(zr, zi, lgR_, rev_.get(), revBits_,
                            [re, im](std::int32_t k, double& outRe, double& outIm) {
                                outRe = re[k];
                                outIm = im[k];
@@ -680,7 +683,8 @@ class Conversion {
     std::int32_t row_; // length of one residue row of bins_, M0/2 + 1 and a gap
     QuarterWave q_;
     StageTwiddles twiddles_;
-    std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of log2(S/2) bits
+    int revBits_ = 0;
+    std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of revBits_ bits
     std::unique_ptr<double[]> work_;
     double* re_ = nullptr;               // S/2 points of transform, real parts
     double* im_ = nullptr;               // and imaginary parts
