@@ -4,12 +4,14 @@
 #include <filesystem>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/CliOptions.h"
 #include "app/Driver.h"
 #include "app/HeadlessWindow.h"
 #include "app/IniFile.h"
+#include "app/ReportCommand.h"
 #include "app/Settings.h"
 #include "app/WindowOperations.h"
 #include "crossover/Tarndef.h"
@@ -50,6 +52,10 @@ std::string AsProjectPath(const std::string& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // "tarn-cli report": reads the written files back instead of computing new ones.
+    if (argc > 1 && std::string_view(argv[1]) == "report")
+        return tarn::ReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
+
     const tarn::CliParse parsed = tarn::ParseCliOptions(argc, argv, std::cout, std::cerr);
     if (!parsed.options) return parsed.exitStatus;
     const tarn::CliOptions& options = *parsed.options;

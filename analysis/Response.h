@@ -1,0 +1,104 @@
+// The response of a set of coefficient files: each band's spectrum, magnitude and group
+// delay, their complex sum, impulse and step responses, and the table of figures that
+// tarn-cli report prints and the response window shows.
+//
+// Everything works on its own buffers (see RealTransform.h), so an analysis never touches
+// the spectrum workspace of a calculation.
+#pragma once
+
+#include <complex>
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "analysis/CoefficientSet.h"
+
+namespace tarn {
+
+// The taps of one band and what to call it.
+struct NamedTaps {
+    std::string name;  // the file name, shown in the table
+    std::string title; // the band word or "Full range", shown in legends
+    std::vector<double> taps;
+};
+
+// Frequencies [Hz] where a response lies a given number of dB below its maximum: the
+// nearest ones below and above the maximum. A low-pass has no lower one, a high-pass no
+// upper one.
+struct BandEdges {
+    std::optional<double> lower;
+    std::optional<double> upper;
+};
+
+struct BandResponse {
+    std::string name;
+    std::string title;
+    std::vector<double> impulse;                // the taps
+    std::vector<std::complex<double>> spectrum; // bins 0..M/2 of the M-point transform
+    double maxDb = 0;                           // the largest magnitude [dB]
+    int peakSample = 0;                         // index of the largest |tap|
+    double peakDelayMs = 0;                     // peakSample / fs [ms]
+    BandEdges minus3;                           // 3 dB below maxDb
+    BandEdges minus6;                           // 6 dB below maxDb
+    // On ResponseAnalysis::frequencies: magnitude [dB] and group delay [ms]. The group delay
+    // is NaN where the magnitude is more than GroupDelayRangeDb below maxDb: there the
+    // phase is that of the stop band's floor and says nothing a user can hear.
+    std::vector<double> magnitudeDb;
+    std::vector<double> groupDelayMs;
+};
+
+inline constexpr double GroupDelayRangeDb = 40.0;
+
+struct AnalysisOptions {
+    // Points of the zero-padded transform, a power of two >= the number of taps: 2^18
+    // resolves 0.17 Hz at 44100 Hz, fine enough for the 10 Hz end of the axis.
+    std::size_t transformSize = std::size_t{1} << 18;
+    // Points of the logarithmic frequency grid from lowestHz to fs/2.
+    int gridPoints = 800;
+    double lowestHz = 10.0;
+    // The flatness of the sum is judged over this range [Hz], cut at fs/2.
+    double flatFromHz = 20.0;
+    double flatToHz = 20000.0;
+};
+
+struct ResponseAnalysis {
+    double sampleRate = 0;           // [Hz]
+    std::size_t transformSize = 0;   // M
+    std::vector<double> frequencies; // the logarithmic grid [Hz]
+    std::vector<BandResponse> bands; // lowest first
+    BandResponse sum;                // the complex sum of all bands
+    std::vector<double> step;        // step response of the sum, per sample
+    double deviationDb = 0;          // the sum's largest deviation from 0 dB, signed
+    double deviationHz = 0;          // where it occurs
+    // The samples that hold the energy of every band and of the sum, with a margin: where
+    // an impulse chart should look.
+    int firstSample = 0;
+    int lastSample = 0;
+
+    double BinHz() const { return sampleRate / static_cast<double>(transformSize); }
+    // Magnitude [dB] at hz, interpolated between bins; 0 <= hz <= fs/2.
+    double MagnitudeDbAt(const BandResponse& response, double hz) const;
+    // Group delay [ms] at hz from the phase step between the two bins around it.
+    double GroupDelayMsAt(const BandResponse& response, double hz) const;
+};
+
+// bands: at least one, taps of any length up to options.transformSize.
+ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sampleRate,
+                                  const AnalysisOptions& options = {});
+
+// Reads the files of the set (CoefficientFileError for a malformed one) and analyses them.
+ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options = {});
+
+// The table: one row per band and one for the sum, as texts. Edges a band does not have
+// read "-"; the deviation columns are filled only for the sum.
+std::vector<std::string> TableHeadings();
+std::vector<std::vector<std::string>> TableRows(const ResponseAnalysis& analysis);
+// The table as plain text with aligned columns, one line per row, headings first.
+std::string FormatTable(const ResponseAnalysis& analysis);
+
+// What tarn-cli report prints: a line naming the set (and the others found), then the table.
+std::string ReportText(const CoefficientSet& shown, const std::vector<CoefficientSet>& all,
+                       const ResponseAnalysis& analysis);
+
+} // namespace tarn

@@ -1,0 +1,129 @@
+// tarn-cli report as a user runs it: a separate process reading the files an earlier
+// tarn-cli run wrote, its output and its exit status.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+#include "tests/TestSupport.h"
+
+#ifndef TARN_CLI_PATH
+#error "TARN_CLI_PATH must name the tarn-cli executable"
+#endif
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+class Report : public ::testing::Test {
+  protected:
+    // Runs tarn-cli in the scratch directory with the given (shell-quoted) arguments.
+    Result Run(const std::string& arguments) {
+        const fs::path out = dir.Path() / ".out";
+        const fs::path err = dir.Path() / ".err";
+        const std::string command = "cd '" + dir.Path().string() + "' && '" TARN_CLI_PATH "' " +
+                                    arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
+        const int raw = std::system(command.c_str());
+        Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::ReadText(out), test::ReadText(err)};
+        fs::remove(out);
+        fs::remove(err);
+        return r;
+    }
+
+    static std::vector<std::string> Lines(const std::string& text) {
+        std::vector<std::string> lines;
+        for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            lines.push_back(text.substr(at, end - at));
+        return lines;
+    }
+
+    test::TempDir dir;
+};
+
+TEST_F(Report, PrintsTheTableOfTheWrittenBands) {
+    ASSERT_EQ(Run("--rate 48000 --phase linear 500 4000").status, 0);
+    const Result r = Run("report");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_EQ(lines.size(), 7u) << r.out;
+    EXPECT_EQ(lines[0],
+              "XO*L48.dbl in " + dir.Path().string() + ": 48000 Hz, 64-bit .dbl, 3 bands");
+    EXPECT_EQ(lines[1], "");
+    EXPECT_EQ(lines[2].rfind("File", 0), 0u);
+    EXPECT_NE(lines[2].find("-3 dB low Hz"), std::string::npos);
+    EXPECT_EQ(lines[3].rfind("XOLowL48.dbl ", 0), 0u);
+    EXPECT_EQ(lines[4].rfind("XOMidL48.dbl ", 0), 0u);
+    EXPECT_EQ(lines[5].rfind("XOHighL48.dbl ", 0), 0u);
+    EXPECT_EQ(lines[6].rfind("Sum ", 0), 0u);
+    for (int i = 3; i <= 6; ++i)
+        EXPECT_NE(lines[i].find(" 32768   682.667"), std::string::npos) << lines[i];
+    // The low band is 3.01 dB down at its corner, so 3 dB down just below it; the
+    // linear-phase sum is flat.
+    EXPECT_NE(lines[3].find(" 499.9 "), std::string::npos) << lines[3];
+    EXPECT_NE(lines[6].find(" 0.0000 "), std::string::npos) << lines[6];
+}
+
+TEST_F(Report, ProjectOptionAndTheNewestOfSeveralSets) {
+    fs::create_directory(dir.Path() / "speaker");
+    ASSERT_EQ(Run("--project speaker --phase linear 1000").status, 0);
+    // Files of another rate and precision beside them, written later (the driver would
+    // have removed them; a user may copy them in).
+    fs::copy_file(dir.Path() / "speaker/XOLowL44.dbl", dir.Path() / "XOL48.dbl");
+    ASSERT_EQ(Run("--project speaker --precision 32 --phase linear 1000").status, 0);
+    fs::copy_file(dir.Path() / "XOL48.dbl", dir.Path() / "speaker/XOL48.dbl");
+    fs::last_write_time(dir.Path() / "speaker/XOL48.dbl",
+                        fs::file_time_type::clock::now() + std::chrono::minutes(1));
+
+    const Result r = Run("report --project speaker");
+    EXPECT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 3u) << r.out;
+    EXPECT_EQ(lines[0], "XO*L48.dbl in " + (dir.Path() / "speaker").string() +
+                            ": 48000 Hz, 64-bit .dbl, 1 band");
+    EXPECT_EQ(lines[1], "Also found, older: XO*L44.pcm");
+    EXPECT_EQ(Lines(r.out).size(), 6u) << r.out;
+}
+
+TEST_F(Report, NoSetOrAMalformedFileIsStatusOne) {
+    Result r = Run("report");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err,
+              "No coefficient files (XO...L44/L48 .dbl/.pcm) in " + dir.Path().string() + ".\n");
+
+    r = Run("report --project missing");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, (dir.Path() / "missing").string() + " is not a directory.\n");
+
+    ASSERT_EQ(Run("--phase linear 1000").status, 0);
+    test::WriteText(dir.Path() / "XOHighL44.dbl", "short");
+    r = Run("report");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "XOHighL44.dbl is not a coefficient file: 5 bytes, where a .dbl file holds "
+                     "65536 64-bit values (524288 bytes).\n");
+}
+
+TEST_F(Report, WrongUsageIsStatusTwoAndHelpIsZero) {
+    Result r = Run("report --rate 48000");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("--rate"), std::string::npos) << r.err;
+    r = Run("report --help");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_NE(r.out.find("--project"), std::string::npos) << r.out;
+}
+
+} // namespace
+} // namespace tarn

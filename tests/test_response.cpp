@@ -1,0 +1,434 @@
+// Reading coefficient files back and analysing them: the real transform, responses with
+// known answers, designed bands, a whole run through the driver, and the report table.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis/CoefficientSet.h"
+#include "analysis/RealTransform.h"
+#include "analysis/Response.h"
+#include "app/Driver.h"
+#include "app/HeadlessWindow.h"
+#include "crossover/TarnRoutinen.h"
+#include "crossover/Tarndef.h"
+#include "spectral/FastFourier.h"
+#include "tests/TestSupport.h"
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<double> Impulse(int at, int length = CoefficientCount) {
+    std::vector<double> taps(length, 0.0);
+    taps[at] = 1.0;
+    return taps;
+}
+
+// Where a Butterworth-type low-pass 1 / sqrt(1 + (f/fc)^(2n)) is `drop` dB down.
+double LowPassEdge(double fc, int order, double drop) {
+    return fc * std::pow(std::pow(10.0, drop / 10) - 1, 1.0 / (2 * order));
+}
+
+// Where its complement 1 - L(f), the high-pass of the designs, is `drop` dB below 1.
+double HighPassEdge(double fc, int order, double drop) {
+    const double low = 1 - std::pow(10.0, -drop / 20);
+    return fc * std::pow(1 / (low * low) - 1, 1.0 / (2 * order));
+}
+
+// ---------------------------------------------------------------------------------------
+// The transform
+
+TEST(RealTransform, MatchesADirectTransformOfTheZeroPaddedInput) {
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> value(-1, 1);
+    for (std::size_t size : {4u, 8u, 64u, 512u})
+        for (std::size_t count : {size, size / 2 + 1, std::size_t{1}}) {
+            std::vector<double> x(count);
+            for (double& v : x)
+                v = value(random);
+            RealTransform transform(size);
+            const std::vector<std::complex<double>> bins = transform.Forward(x);
+            ASSERT_EQ(bins.size(), size / 2 + 1);
+            for (std::size_t k = 0; k <= size / 2; ++k) {
+                long double re = 0, im = 0;
+                for (std::size_t m = 0; m < count; ++m) {
+                    const long double angle = -2.0L * 3.141592653589793238462643383279L *
+                                              static_cast<long double>(k * m % size) / size;
+                    re += x[m] * std::cos(angle);
+                    im += x[m] * std::sin(angle);
+                }
+                EXPECT_NEAR(bins[k].real(), static_cast<double>(re), 1e-12)
+                    << size << " " << count << " bin " << k;
+                EXPECT_NEAR(bins[k].imag(), static_cast<double>(im), 1e-12)
+                    << size << " " << count << " bin " << k;
+            }
+        }
+    EXPECT_THROW(RealTransform(6), std::invalid_argument);
+    RealTransform small(8);
+    EXPECT_THROW(small.Forward(std::vector<double>(9)), std::invalid_argument);
+}
+
+// ---------------------------------------------------------------------------------------
+// Responses with known answers
+
+TEST(Response, UnitImpulseIsFlatAtZeroDecibelsWithZeroDelay) {
+    const ResponseAnalysis a = AnalyseResponses({{"XOL44.dbl", "Full range", Impulse(0)}}, 44100);
+    ASSERT_EQ(a.bands.size(), 1u);
+    const BandResponse& band = a.bands[0];
+    ASSERT_EQ(band.magnitudeDb.size(), a.frequencies.size());
+    EXPECT_DOUBLE_EQ(a.frequencies.front(), 10.0);
+    EXPECT_DOUBLE_EQ(a.frequencies.back(), 22050.0);
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        EXPECT_NEAR(band.magnitudeDb[i], 0.0, 1e-9) << a.frequencies[i];
+        EXPECT_NEAR(band.groupDelayMs[i], 0.0, 1e-9) << a.frequencies[i];
+        EXPECT_NEAR(a.sum.magnitudeDb[i], 0.0, 1e-9) << a.frequencies[i];
+    }
+    EXPECT_EQ(band.peakSample, 0);
+    EXPECT_EQ(band.peakDelayMs, 0.0);
+    EXPECT_FALSE(band.minus3.lower || band.minus3.upper || band.minus6.lower || band.minus6.upper);
+    EXPECT_NEAR(a.deviationDb, 0.0, 1e-9);
+    // The step of a pass-through is a step.
+    EXPECT_EQ(a.step.front(), 1.0);
+    EXPECT_EQ(a.step.back(), 1.0);
+    EXPECT_EQ(a.firstSample, 0);
+}
+
+TEST(Response, DelayedImpulseShowsItsDelayAtEveryFrequency) {
+    // Up to nearly the whole response length: a delay of 65535 samples turns the phase by
+    // almost pi/2 from one bin to the next, and by thousands of turns across the band.
+    for (int delay : {1, 100, 32768, 65535}) {
+        const ResponseAnalysis a = AnalyseResponses({{"d", "d", Impulse(delay)}}, 48000);
+        const double expected = 1000.0 * delay / 48000;
+        const BandResponse& band = a.bands[0];
+        for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+            ASSERT_NEAR(band.groupDelayMs[i], expected, 1e-6) << delay << " " << a.frequencies[i];
+            ASSERT_NEAR(band.magnitudeDb[i], 0.0, 1e-9) << delay << " " << a.frequencies[i];
+        }
+        EXPECT_EQ(band.peakSample, delay);
+        EXPECT_DOUBLE_EQ(band.peakDelayMs, expected);
+        EXPECT_LE(a.firstSample, delay);
+        EXPECT_GE(a.lastSample, delay);
+        EXPECT_EQ(a.step[delay - 1], 0.0);
+        EXPECT_EQ(a.step[delay], 1.0);
+    }
+}
+
+TEST(Response, GainAndSumOfBandsAreComplex) {
+    // Two half-size impulses one sample apart: each is -6.02 dB, their sum a comb whose
+    // notch at fs/2 a sum of magnitudes would hide.
+    std::vector<double> first = Impulse(0), second = Impulse(1);
+    first[0] = second[1] = 0.5;
+    const ResponseAnalysis a = AnalyseResponses({{"a", "A", first}, {"b", "B", second}}, 44100);
+    EXPECT_NEAR(a.MagnitudeDbAt(a.bands[0], 1000), 20 * std::log10(0.5), 1e-9);
+    // |0.5 + 0.5 exp(-i w)| = |cos(w/2)|
+    for (double f : {20.0, 5000.0, 11025.0, 20000.0}) {
+        const double w = 2 * M_PI * f / 44100;
+        EXPECT_NEAR(a.MagnitudeDbAt(a.sum, f), 20 * std::log10(std::cos(w / 2)), 1e-6) << f;
+    }
+    EXPECT_NEAR(a.deviationHz, 20000, a.BinHz());
+    EXPECT_NEAR(a.deviationDb, 20 * std::log10(std::cos(M_PI * 20000 / 44100)), 1e-3);
+    EXPECT_EQ(a.sum.impulse[0], 0.5);
+    EXPECT_EQ(a.sum.impulse[1], 0.5);
+}
+
+// ---------------------------------------------------------------------------------------
+// Designed bands
+
+class DesignedBands : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        window.minimumPhase = false;
+        SamplePeriod = 1.0 / 44100.0;
+        AllocSpectrum(CoefficientCount);
+    }
+    void TearDown() override { FreeSpectrum(); }
+
+    std::vector<double> Taps() const { return {SpecRe.begin(), SpecRe.end()}; }
+
+    HeadlessWindow window;
+    ScopedWindow scoped{window};
+};
+
+TEST_F(DesignedBands, LinearPhaseLowPassIsThreeDecibelsDownAtItsCornerWithItsPeakInTheMiddle) {
+    DesignLowPass(10, 1000);
+    const ResponseAnalysis a = AnalyseResponses({{"lp", "Low", Taps()}}, 44100);
+    const BandResponse& lp = a.bands[0];
+    EXPECT_NEAR(a.MagnitudeDbAt(lp, 1000), -3.0103, 0.002);
+    EXPECT_NEAR(lp.maxDb, 0.0, 1e-6);
+    EXPECT_EQ(lp.peakSample, 32768);
+    EXPECT_NEAR(lp.peakDelayMs, 743.039, 0.001);
+    EXPECT_FALSE(lp.minus3.lower);
+    ASSERT_TRUE(lp.minus3.upper && lp.minus6.upper);
+    EXPECT_NEAR(*lp.minus3.upper, LowPassEdge(1000, 10, 3), 0.2);
+    EXPECT_NEAR(*lp.minus6.upper, LowPassEdge(1000, 10, 6), 0.2);
+    // Linear phase: the same delay wherever the band passes, nothing where it does not.
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        if (a.frequencies[i] < 1000) {
+            EXPECT_NEAR(lp.groupDelayMs[i], 1000.0 * 32768 / 44100, 1e-6) << a.frequencies[i];
+        }
+        if (a.frequencies[i] > 2000) {
+            EXPECT_TRUE(std::isnan(lp.groupDelayMs[i])) << a.frequencies[i];
+        }
+    }
+    // The energy lies around the middle sample, within a few milliseconds of it.
+    EXPECT_LT(a.firstSample, 32768);
+    EXPECT_GT(a.firstSample, 32768 - 44100 / 10);
+    EXPECT_GT(a.lastSample, 32768);
+    EXPECT_LT(a.lastSample, 32768 + 44100 / 10);
+}
+
+TEST_F(DesignedBands, LinearPhaseLowAndHighPassOfOneCornerSumFlat) {
+    DesignLowPass(10, 2000);
+    const std::vector<double> low = Taps();
+    DesignHighPass(10, 2000);
+    const ResponseAnalysis a =
+        AnalyseResponses({{"lp", "Low", low}, {"hp", "High", Taps()}}, 44100);
+    EXPECT_LT(std::abs(a.deviationDb), 0.001);
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i)
+        EXPECT_LT(std::abs(a.sum.magnitudeDb[i]), 0.001) << a.frequencies[i];
+    // The high-pass, the complement of the low-pass, has only a lower edge.
+    const BandResponse& hp = a.bands[1];
+    ASSERT_TRUE(hp.minus3.lower && hp.minus6.lower);
+    EXPECT_FALSE(hp.minus3.upper || hp.minus6.upper);
+    EXPECT_NEAR(*hp.minus3.lower, HighPassEdge(2000, 10, 3), 0.3);
+    EXPECT_NEAR(*hp.minus6.lower, HighPassEdge(2000, 10, 6), 0.3);
+    EXPECT_EQ(a.sum.peakSample, 32768);
+    // The sum is a delayed unit impulse: its step rises from 0 to 1 at the middle.
+    EXPECT_NEAR(a.step[32000], 0.0, 1e-3);
+    EXPECT_NEAR(a.step[33500], 1.0, 1e-3);
+}
+
+TEST_F(DesignedBands, BandPassHasBothEdges) {
+    DesignBandPass(10, 500, 4000);
+    const ResponseAnalysis a = AnalyseResponses({{"bp", "Mid", Taps()}}, 44100);
+    const BandResponse& bp = a.bands[0];
+    ASSERT_TRUE(bp.minus3.lower && bp.minus3.upper && bp.minus6.lower && bp.minus6.upper);
+    EXPECT_NEAR(*bp.minus3.lower, HighPassEdge(500, 10, 3), 0.5);
+    EXPECT_NEAR(*bp.minus3.upper, LowPassEdge(4000, 10, 3), 0.5);
+    EXPECT_LT(*bp.minus6.lower, *bp.minus3.lower);
+    EXPECT_GT(*bp.minus6.upper, *bp.minus3.upper);
+}
+
+TEST_F(DesignedBands, MinimumPhaseKeepsTheEdgesAndMovesThePeakToTheStart) {
+    window.minimumPhase = true;
+    DesignLowPass(10, 1000);
+    const ResponseAnalysis a = AnalyseResponses({{"lp", "Low", Taps()}}, 44100);
+    const BandResponse& lp = a.bands[0];
+    ASSERT_TRUE(lp.minus3.upper);
+    EXPECT_NEAR(*lp.minus3.upper, LowPassEdge(1000, 10, 3), 1.0);
+    EXPECT_LT(lp.peakSample, 441); // within 10 ms
+    EXPECT_EQ(a.firstSample, 0);
+    EXPECT_LT(a.lastSample, 44100 / 5);
+    // A minimum-phase low-pass delays most near its corner.
+    EXPECT_GT(a.GroupDelayMsAt(lp, 950), a.GroupDelayMsAt(lp, 100));
+    EXPECT_GT(a.GroupDelayMsAt(lp, 100), 0.0);
+}
+
+// ---------------------------------------------------------------------------------------
+// A whole run, from the driver's files to the table
+
+class RunRead : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ProjectPath = dir.Prefix();
+        DoublePrecision = true;
+        window.fields[0] = "1000";
+    }
+
+    void Run() {
+        ASSERT_TRUE(RunHandler([] { XOButtonClick(); })) << window.errors.front();
+    }
+
+    test::TempDir dir;
+    HeadlessWindow window;
+    ScopedWindow scoped{window};
+};
+
+TEST_F(RunRead, TwoWayLinearPhaseTable) {
+    window.minimumPhase = false;
+    Run();
+    const std::vector<CoefficientSet> sets = FindCoefficientSets(dir.Path());
+    ASSERT_EQ(sets.size(), 1u);
+    const CoefficientSet& set = sets[0];
+    EXPECT_EQ(set.rateTag, "44");
+    EXPECT_TRUE(set.doublePrecision);
+    EXPECT_EQ(set.bands, (std::vector<std::string>{"Low", "High"}));
+    EXPECT_EQ(set.files[0], dir.Path() / "XOLowL44.dbl");
+    EXPECT_EQ(set.files[1], dir.Path() / "XOHighL44.dbl");
+    EXPECT_EQ(set.Pattern(), "XO*L44.dbl");
+    EXPECT_EQ(set.Description(), "44100 Hz, 64-bit .dbl, 2 bands");
+
+    const ResponseAnalysis a = AnalyseSet(set);
+    const auto rows = TableRows(a);
+    ASSERT_EQ(rows.size(), 3u);
+    auto hz = [](double f) {
+        char text[32];
+        std::snprintf(text, sizeof text, "%.1f", f);
+        return std::string(text);
+    };
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"XOLowL44.dbl", "32768", "743.039", "-",
+                                                 hz(LowPassEdge(1000, 10, 3)), "-",
+                                                 hz(LowPassEdge(1000, 10, 6)), "", ""}));
+    EXPECT_EQ(rows[1], (std::vector<std::string>{"XOHighL44.dbl", "32768", "743.039",
+                                                 hz(HighPassEdge(1000, 10, 3)), "-",
+                                                 hz(HighPassEdge(1000, 10, 6)), "-", "", ""}));
+    EXPECT_EQ(rows[2][0], "Sum");
+    EXPECT_EQ(rows[2][1], "32768");
+    EXPECT_EQ(rows[2][7], "0.0000");
+    EXPECT_EQ(TableHeadings().size(), rows[0].size());
+}
+
+TEST_F(RunRead, TwoWayMinimumPhaseBandsDoNotSumFlat) {
+    window.minimumPhase = true;
+    DoublePrecision = false;
+    Run();
+    const std::vector<CoefficientSet> sets = FindCoefficientSets(dir.Path());
+    ASSERT_EQ(sets.size(), 1u);
+    EXPECT_FALSE(sets[0].doublePrecision);
+    const ResponseAnalysis a = AnalyseSet(sets[0]);
+    // Same magnitudes as in linear phase (to the rounding of 32-bit files)...
+    ASSERT_TRUE(a.bands[0].minus3.upper);
+    EXPECT_NEAR(*a.bands[0].minus3.upper, LowPassEdge(1000, 10, 3), 1.0);
+    // ...but with different phases the complex sum dips around the crossover.
+    EXPECT_LT(a.deviationDb, -1.0);
+    EXPECT_GT(a.deviationHz, 500);
+    EXPECT_LT(a.deviationHz, 2000);
+    EXPECT_LT(a.bands[0].peakSample, 441);
+    EXPECT_LT(a.bands[1].peakSample, 441);
+}
+
+TEST_F(RunRead, TableTextAlignsItsColumns) {
+    window.minimumPhase = false;
+    Run();
+    const std::vector<CoefficientSet> sets = FindCoefficientSets(dir.Path());
+    ASSERT_EQ(sets.size(), 1u);
+    const ResponseAnalysis a = AnalyseSet(sets[0]);
+    const std::string text = FormatTable(a);
+    std::vector<std::string> lines;
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        lines.push_back(text.substr(at, end - at));
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0].rfind("File", 0), 0u);
+    EXPECT_EQ(lines[1].rfind("XOLowL44.dbl ", 0), 0u);
+    EXPECT_EQ(lines[3].rfind("Sum ", 0), 0u);
+    // Figures end where their heading ends.
+    const std::size_t delayEnd = lines[0].find("Delay ms") + 8;
+    for (int row = 1; row <= 3; ++row)
+        EXPECT_EQ(lines[row].find("743.039") + 7, delayEnd) << lines[row];
+    const std::size_t lastEnd = lines[0].size();
+    EXPECT_EQ(lines[3].size(), lastEnd); // the sum fills the last column
+    EXPECT_LT(lines[1].size(), lastEnd); // a band leaves it empty, without trailing blanks
+
+    const std::string report = ReportText(sets[0], sets, a);
+    EXPECT_EQ(report.rfind("XO*L44.dbl in " + dir.Path().string() +
+                               ": 44100 Hz, 64-bit .dbl, 2 bands\n\n",
+                           0),
+              0u);
+    EXPECT_NE(report.find(text), std::string::npos);
+}
+
+// ---------------------------------------------------------------------------------------
+// Finding and reading files
+
+void WriteDoubles(const fs::path& file, const std::vector<double>& values) {
+    std::ofstream out(file, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(values.data()),
+              static_cast<std::streamsize>(values.size() * sizeof(double)));
+}
+
+TEST(CoefficientFiles, SetsAreFoundByNameNewestFirst) {
+    test::TempDir dir;
+    const std::vector<double> taps = Impulse(0);
+    for (const char* name : {"XOHighL48.pcm", "XOSubL48.pcm", "XOMidL48.pcm", "XOLowL48.pcm",
+                             "XOSubR48.pcm", "XOLowL44.dbl", "XOHighL44.dbl", "XOL44.pcm",
+                             "XOFooL44.dbl", "XOLowL46.dbl", "xolowl44.dbl", "XOLowL44.dbl.bak"})
+        test::WriteText(dir.Path() / name, "not read while finding");
+    const auto now = fs::file_time_type::clock::now();
+    fs::last_write_time(dir.Path() / "XOLowL44.dbl", now - std::chrono::hours(2));
+    fs::last_write_time(dir.Path() / "XOHighL44.dbl", now - std::chrono::hours(1));
+    fs::last_write_time(dir.Path() / "XOL44.pcm", now - std::chrono::hours(3));
+    for (const char* name : {"XOHighL48.pcm", "XOSubL48.pcm", "XOMidL48.pcm", "XOLowL48.pcm"})
+        fs::last_write_time(dir.Path() / name, now - std::chrono::minutes(30));
+
+    const std::vector<CoefficientSet> sets = FindCoefficientSets(dir.Path());
+    ASSERT_EQ(sets.size(), 3u);
+    EXPECT_EQ(sets[0].Pattern(), "XO*L48.pcm");
+    EXPECT_EQ(sets[0].bands, (std::vector<std::string>{"Sub", "Low", "Mid", "High"}));
+    EXPECT_EQ(sets[0].SampleRate(), 48000.0);
+    EXPECT_EQ(sets[0].Description(), "48000 Hz, 32-bit .pcm, 4 bands");
+    // A set is as new as its newest file.
+    EXPECT_EQ(sets[1].Pattern(), "XO*L44.dbl");
+    EXPECT_EQ(sets[1].bands, (std::vector<std::string>{"Low", "High"}));
+    EXPECT_EQ(sets[2].Pattern(), "XO*L44.pcm");
+    EXPECT_EQ(sets[2].bands, (std::vector<std::string>{""}));
+    EXPECT_EQ(sets[2].Description(), "44100 Hz, 32-bit .pcm, 1 band");
+    EXPECT_EQ(BandTitle(""), "Full range");
+
+    EXPECT_TRUE(FindCoefficientSets(dir.Path() / "missing").empty());
+}
+
+TEST(CoefficientFiles, ReadsBothPrecisionsLittleEndian) {
+    test::TempDir dir;
+    std::vector<double> values(CoefficientCount);
+    for (int i = 0; i < CoefficientCount; ++i)
+        values[i] = std::ldexp(i - 30000, -7);
+    WriteDoubles(dir.Path() / "XOLowL44.dbl", values);
+    EXPECT_EQ(ReadCoefficientFile(dir.Path() / "XOLowL44.dbl"), values);
+
+    // Bytes of a 32-bit file: -1.5f is 0xBFC00000, stored lowest byte first.
+    std::string bytes(SingleFileSize, '\0');
+    const unsigned char minusOneAndHalf[4] = {0x00, 0x00, 0xC0, 0xBF};
+    std::memcpy(bytes.data() + 4 * 7, minusOneAndHalf, 4);
+    test::WriteText(dir.Path() / "XOLowL44.pcm", bytes);
+    const std::vector<double> read = ReadCoefficientFile(dir.Path() / "XOLowL44.pcm");
+    ASSERT_EQ(read.size(), std::size_t(CoefficientCount));
+    EXPECT_EQ(read[7], -1.5);
+    EXPECT_EQ(read[6], 0.0);
+}
+
+TEST(CoefficientFiles, AFileThatIsNotOneSaysWhy) {
+    test::TempDir dir;
+    auto message = [&](const std::string& name) -> std::string {
+        try {
+            ReadCoefficientFile(dir.Path() / name);
+        } catch (const CoefficientFileError& e) {
+            return e.what();
+        }
+        return "read without error";
+    };
+    test::WriteText(dir.Path() / "XOLowL44.dbl", std::string(SingleFileSize, '\0'));
+    EXPECT_EQ(message("XOLowL44.dbl"),
+              "XOLowL44.dbl is not a coefficient file: 262144 bytes, where a .dbl file holds "
+              "65536 64-bit values (524288 bytes)");
+    test::WriteText(dir.Path() / "XOLowL44.pcm", std::string(DoubleFileSize, '\0'));
+    EXPECT_EQ(message("XOLowL44.pcm"),
+              "XOLowL44.pcm is not a coefficient file: 524288 bytes, where a .pcm file holds "
+              "65536 32-bit values (262144 bytes)");
+
+    std::vector<double> values(CoefficientCount, 0.25);
+    values[5] = std::nan("");
+    WriteDoubles(dir.Path() / "XOHighL44.dbl", values);
+    EXPECT_EQ(message("XOHighL44.dbl"),
+              "XOHighL44.dbl is not a coefficient file: value 5 is not a finite number");
+    values[5] = 0;
+    values[65535] = HUGE_VAL;
+    WriteDoubles(dir.Path() / "XOHighL44.dbl", values);
+    EXPECT_EQ(message("XOHighL44.dbl"),
+              "XOHighL44.dbl is not a coefficient file: value 65535 is not a finite number");
+
+    EXPECT_NE(message("XOMidL44.dbl").find("Cannot read"), std::string::npos);
+    test::WriteText(dir.Path() / "notes.txt", "");
+    EXPECT_NE(message("notes.txt").find("neither in .dbl nor in .pcm"), std::string::npos);
+}
+
+} // namespace
+} // namespace tarn
