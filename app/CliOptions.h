@@ -12,7 +12,7 @@ namespace tarn {
 struct CliOptions {
     std::string project = ".";
     int rate = 44100;                     // 44100 or 48000
-    std::string order;                    // as given; empty: the project's stored order, else 10
+    std::optional<std::string> order;     // as given; none: the project's stored order, else 10
     bool minimumPhase = true;             // --phase minimum|linear
     int precision = 64;                   // 64: ".dbl", 32: ".pcm"
     std::vector<std::string> frequencies; // at most four, as given

@@ -78,10 +78,10 @@ int main(int argc, char** argv) {
         for (std::size_t i = 0; i < frequencies.size(); ++i)
             window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
     }
-    if (options.order.empty())
+    if (!options.order)
         window.SetFilterOrderValue(stored.ReadInteger("Crossover", "FilterOrder", 10));
     else
-        window.SetFilterOrderValue(tarn::SpinEditRead(options.order));
+        window.SetFilterOrderValue(tarn::SpinEditRead(*options.order));
 
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
