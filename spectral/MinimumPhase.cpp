@@ -330,12 +330,84 @@ void Transform(double* re, double* im, int lg, const StageTwiddles& w, bool firs
     Worked(count);
 }
 
+// The transposed transform: one radix-4 decimation-in-frequency stage of span 4h over one
+// block, forward. With t0 = x0 - x2, t1 = x1 - x3 the block becomes x0 + x1 + x2 + x3,
+// w^2j (x0 - x1 + x2 - x3), w^j (t0 - i t1) and w^3j (t0 + i t1): the DFTs of the even
+// and odd halves of each half follow, so the output ends in bit-reversed order.
+void DifBlock(double* __restrict r0, double* __restrict r1, double* __restrict r2,
+              double* __restrict r3, double* __restrict i0, double* __restrict i1,
+              double* __restrict i2, double* __restrict i3, const double* __restrict c1,
+              const double* __restrict s1, const double* __restrict c2, const double* __restrict s2,
+              const double* __restrict c3, const double* __restrict s3, std::int32_t h) {
+    for (std::int32_t j = 0; j < h; ++j) {
+        const double sumRe = r0[j] + r2[j], sumIm = i0[j] + i2[j];
+        const double difRe = r0[j] - r2[j], difIm = i0[j] - i2[j];
+        const double sumOddRe = r1[j] + r3[j], sumOddIm = i1[j] + i3[j];
+        const double difOddRe = r1[j] - r3[j], difOddIm = i1[j] - i3[j];
+        r0[j] = sumRe + sumOddRe;
+        i0[j] = sumIm + sumOddIm;
+        Rotate<false>(sumRe - sumOddRe, sumIm - sumOddIm, c2[j], s2[j], r1[j], i1[j]);
+        Rotate<false>(difRe + difOddIm, difIm - difOddRe, c1[j], s1[j], r2[j], i2[j]);
+        Rotate<false>(difRe - difOddIm, difIm + difOddRe, c3[j], s3[j], r3[j], i3[j]);
+    }
+}
+
+// Unscaled forward DFT of 2^lg points, input in natural order, output in bit-reversed
+// order: stages from the widest span down, depth-first like Transform.
+void TransformDif(double* re, double* im, int lg, const StageTwiddles& w) {
+    const std::int32_t count = std::int32_t{1} << lg;
+    if (lg > BlockLog) {
+        const std::int32_t h = count / 4;
+        const StageTwiddles::Set t = w.For(lg);
+        DifBlock(re, re + h, re + 2 * h, re + 3 * h, im, im + h, im + 2 * h, im + 3 * h, t.c1, t.s1,
+                 t.c2, t.s2, t.c3, t.s3, h);
+        Worked(count);
+        for (int k = 0; k < 4; ++k)
+            TransformDif(re + k * h, im + k * h, lg - 2, w);
+        return;
+    }
+    int span = lg;
+    for (; span >= 3; span -= 2) {
+        const std::int32_t size = std::int32_t{1} << span, h = size / 4;
+        const StageTwiddles::Set t = w.For(span);
+        for (std::int32_t b = 0; b < count; b += size)
+            DifBlock(re + b, re + b + h, re + b + 2 * h, re + b + 3 * h, im + b, im + b + h,
+                     im + b + 2 * h, im + b + 3 * h, t.c1, t.s1, t.c2, t.s2, t.c3, t.s3, h);
+    }
+    // The last stage, with twiddles 1: radix-2 on pairs or radix-4 on groups of four.
+    if (span == 1) {
+        for (std::int32_t b = 0; b < count; b += 2) {
+            const double ar = re[b], ai = im[b], br = re[b + 1], bi = im[b + 1];
+            re[b] = ar + br;
+            im[b] = ai + bi;
+            re[b + 1] = ar - br;
+            im[b + 1] = ai - bi;
+        }
+    } else if (span == 2) {
+        for (std::int32_t b = 0; b < count; b += 4) {
+            const double sumRe = re[b] + re[b + 2], sumIm = im[b] + im[b + 2];
+            const double difRe = re[b] - re[b + 2], difIm = im[b] - im[b + 2];
+            const double sumOddRe = re[b + 1] + re[b + 3], sumOddIm = im[b + 1] + im[b + 3];
+            const double difOddRe = re[b + 1] - re[b + 3], difOddIm = im[b + 1] - im[b + 3];
+            re[b] = sumRe + sumOddRe;
+            im[b] = sumIm + sumOddIm;
+            re[b + 1] = sumRe - sumOddRe;
+            im[b + 1] = sumIm - sumOddIm;
+            re[b + 2] = difRe + difOddIm;
+            im[b + 2] = difIm - difOddRe;
+            re[b + 3] = difRe - difOddIm;
+            im[b + 3] = difIm + difOddRe;
+        }
+    }
+    Worked(std::int64_t{count} * (lg / 2 + 1));
+}
+
 // The conversion of SpecRe[0..n] with its work arrays; they go with the object.
 class Conversion {
   public:
     explicit Conversion(std::int32_t n)
         : n_(n), L_(CepstrumLength), H_(L_ / 2), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4),
-          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1), row_(M0_ / 2 + 24) {
+          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1), row_(M0_ / 2 + 24), rowBits_(lgS_ - 3) {
         q_.t = SineTable.data();
         q_.period = TablePeriod;
         q_.half = tableHalf;
@@ -345,13 +417,10 @@ class Conversion {
 
     void Run() {
         twiddles_.Build(q_, lgR_);
-        // The scatter reverses whole numbers only up to 5 bits, and the middle bits of
-        // larger ones, up to log2(S/2) - 6 bits.
-        revBits_ = std::max(lgR_ - 6, 5);
-        rev_ = Scratch<std::uint32_t>(std::size_t{1} << revBits_);
+        rev_ = Scratch<std::uint32_t>(R_);
         rev_[0] = 0;
-        for (std::uint32_t i = 1; i < (1u << revBits_); ++i)
-            rev_[i] = (rev_[i >> 1] >> 1) | ((i & 1) << (revBits_ - 1));
+        for (std::int32_t i = 1; i < R_; ++i)
+            rev_[i] = (rev_[i >> 1] >> 1) | (static_cast<std::uint32_t>(i & 1) << (lgR_ - 1));
         // The imaginary parts follow the real parts at an offset that is not a multiple of
         // the cache's way size, so that re[j] and im[j] do not compete for one cache set.
         work_ = Scratch<double>(2 * std::size_t(R_) + Pad);
@@ -377,33 +446,37 @@ class Conversion {
     static constexpr std::size_t Pad = 40;
 
     template <typename Value> void Scatter(int lg, Value value) {
-        ScatterBitReversed(re_, im_, lg, rev_.get(), revBits_, value);
+        ScatterBitReversed(re_, im_, lg, rev_.get(), lgR_, value);
     }
 
-    // Bins 0..H are kept by residue: bin 16q + r at bins_[r * row_ + q]. Each residue
-    // transform of step 1 then fills runs of one row, and the cosine transforms of step 3,
-    // which take every 2nd, 4th, 8th ... bin, read a few rows at a time.
-    double& Bin(std::int64_t k) const { return bins_[(k & 15) * row_ + (k >> 4)]; }
+    // Bins 0..H are kept by residue, and within a residue in bit-reversed order: bin
+    // 16q + r at bins_[r * row_ + rev(q)], q < M0/2 reversed over log2(M0/2) bits (bin H
+    // alone, q = M0/2, at the end of row 0). The residue transforms of step 1 deliver
+    // their bins in bit-reversed order, and the type-II transforms of step 3, which take
+    // every 2nd, 4th, 8th ... bin in bit-reversed order of their own, then read the rows
+    // from start to end: both run through memory in order.
+    std::int64_t RowIndex(std::int64_t q) const {
+        return q < M0_ / 2 ? static_cast<std::int64_t>(rev_[q] >> (lgR_ - rowBits_)) : q;
+    }
+    double& Bin(std::int64_t k) const { return bins_[(k & 15) * row_ + RowIndex(k >> 4)]; }
 
-    // Power of residue r's bins, X_r[q] = bin 16q + r. From q = M0/2 on that bin lies
-    // above H; its mirror L - 16q - r = 16(M0 - 1 - q) + 16 - r, of residue 16 - r, has
-    // the same power. Returns the largest.
+    // Power of residue r's bins, X_r[q] = bin 16q + r, with X_r in bit-reversed order.
+    // For even p, q = rev(p) < M0/2, and rev(q) over one bit less is p/2. For odd p,
+    // q >= M0/2: that bin lies above H, and its mirror L - 16q - r = 16(M0 - 1 - q) +
+    // 16 - r, of residue 16 - r, has the same power; M0 - 1 - q reversed is
+    // M0/2 - 1 - p/2. Returns the largest power.
     double StorePowers(std::int32_t r) {
         const double* re = re_;
         const double* im = im_;
         double* low = bins_.get() + r * std::size_t(row_);
-        double* high = bins_.get() + (16 - r) * std::size_t(row_) + (M0_ - 1);
-        const std::int32_t halfM0 = M0_ / 2;
+        double* high = bins_.get() + (16 - r) * std::size_t(row_) + (M0_ / 2 - 1);
         double peak = 0.0;
-        for (std::int32_t q = 0; q < halfM0; ++q) {
-            const double p = re[q] * re[q] + im[q] * im[q];
-            low[q] = p;
-            peak = std::max(peak, p);
-        }
-        for (std::int32_t q = halfM0; q < M0_; ++q) {
-            const double p = re[q] * re[q] + im[q] * im[q];
-            high[-q] = p;
-            peak = std::max(peak, p);
+        for (std::int32_t p = 0; p < M0_; p += 2) {
+            const double even = re[p] * re[p] + im[p] * im[p];
+            const double odd = re[p + 1] * re[p + 1] + im[p + 1] * im[p + 1];
+            low[p >> 1] = even;
+            high[-(p >> 1)] = odd;
+            peak = std::max(peak, std::max(even, odd));
         }
         return peak;
     }
@@ -418,26 +491,27 @@ class Conversion {
         const std::int32_t quarter = q_.quarter, half = q_.half;
         double peak = 0.0;
 
-        // Residues r and 16 - r: y[m] = x[m] exp(-2 pi i r m / L) for m < M0, placed in
-        // bit-reversed order. r m < 7L/16 lies in the first two quadrants.
+        // Residues r and 16 - r: y[m] = x[m] exp(-2 pi i r m / L) for m < M0.
         for (std::int32_t r = 1; r <= 7; ++r) {
-            Scatter(lg, [=](std::int32_t m, double& yr, double& yi) {
-                if (m >= count) {
-                    yr = yi = 0.0;
-                    return;
-                }
-                // In the second quadrant cos = -t[k - P/4] and sin = t[P/2 - k]; chosen
-                // without a branch, as the tiles visit m out of order.
+            // r m < 7L/16: the first quadrant up to m = P/4r, then the second, where
+            // cos = -t[k - P/4] and sin = t[P/2 - k].
+            const std::int32_t firstQuadrant = std::min(count, quarter / r + 1);
+            for (std::int32_t m = 0; m < firstQuadrant; ++m) {
                 const std::int32_t k = r * m;
-                const bool first = k <= quarter;
-                const double c = t[first ? quarter - k : k - quarter];
-                const double s = t[first ? k : half - k];
-                yr = x[m] * (first ? c : -c);
-                yi = -(x[m] * s);
-            });
-            Transform<false>(re_, im_, lg, twiddles_);
+                re_[m] = x[m] * t[quarter - k];
+                im_[m] = -(x[m] * t[k]);
+            }
+            for (std::int32_t m = firstQuadrant; m < count; ++m) {
+                const std::int32_t k = r * m;
+                re_[m] = -(x[m] * t[k - quarter]);
+                im_[m] = -(x[m] * t[half - k]);
+            }
+            std::fill(re_ + count, re_ + M0_, 0.0);
+            std::fill(im_ + count, im_ + M0_, 0.0);
+            Worked(std::int64_t{M0_});
+            TransformDif(re_, im_, lg, twiddles_);
             peak = std::max(peak, StorePowers(r));
-            Worked(3 * std::int64_t{M0_});
+            Worked(std::int64_t{M0_});
         }
 
         // Residues 0 and 8 are the bins of DFT_2M0(x), a real transform: packed as
@@ -471,13 +545,9 @@ class Conversion {
             const double pLow = (ar + wbr) * (ar + wbr) + (ai + wbi) * (ai + wbi);
             const double pHigh = (ar - wbr) * (ar - wbr) + (ai - wbi) * (ai - wbi);
             // Bin 8j and bin 8(M0 - j) = 16(M0/2) - 8j.
-            if (j & 1) {
-                row8[j >> 1] = pLow;
-                row8[(M0_ - j) >> 1] = pHigh;
-            } else {
-                row0[j >> 1] = pLow;
-                row0[(M0_ - j) >> 1] = pHigh;
-            }
+            double* row = (j & 1) ? row8 : row0;
+            row[RowIndex(j >> 1)] = pLow;
+            row[RowIndex((M0_ - j) >> 1)] = pHigh;
             peak = std::max(peak, std::max(pLow, pHigh));
         }
         return peak;
@@ -505,16 +575,19 @@ class Conversion {
     void CosineII(std::int64_t base, std::int64_t stride, std::int32_t kd, Emit emit) {
         const std::int32_t half = kd / 2, quarter = kd / 4;
         const int lg = Log2(half);
-        // z[t] = v[2t] + i v[2t+1], v[i] = u[2i] for i < Kd/2, u[2(Kd-1-i)+1] above.
-        Scatter(lg, [=, this](std::int32_t t, double& zr, double& zi) {
-            if (t < quarter) {
-                zr = Bin(base + 4 * t * stride);
-                zi = Bin(base + (4 * t + 2) * stride);
-            } else {
-                zr = Bin(base + (2 * std::int64_t{kd} - 4 * t - 1) * stride);
-                zi = Bin(base + (2 * std::int64_t{kd} - 4 * t - 3) * stride);
-            }
-        });
+        // z[t] = v[2t] + i v[2t+1], v[i] = u[2i] for i < Kd/2, u[2(Kd-1-i)+1] above, put
+        // in bit-reversed order: place p takes t = rev(p), which is below Kd/4 for even p.
+        // Read so, the bins come in the order they are stored (see Bin).
+        const int shift = lgR_ - lg;
+        const std::int64_t last = 2 * std::int64_t{kd} - 1;
+        for (std::int32_t p = 0; p < half; p += 2) {
+            const std::int64_t t = rev_[p] >> shift, u = rev_[p + 1] >> shift;
+            re_[p] = Bin(base + 4 * t * stride);
+            im_[p] = Bin(base + (4 * t + 2) * stride);
+            re_[p + 1] = Bin(base + (last - 4 * u) * stride);
+            im_[p + 1] = Bin(base + (last - 4 * u - 2) * stride);
+        }
+        Worked(std::int64_t{half});
         Transform<false>(re_, im_, lg, twiddles_);
 
         // V[m] = A + exp(-2 pi i m / Kd) B from the pair Z[m], Z[Kd/2 - m], and
@@ -661,7 +734,7 @@ class Conversion {
         // Into the cepstrum's storage, no longer needed, in bit-reversed order.
         double* zr = cepstrum_.get();
         double* zi = zr + R_ + Pad;
-        ScatterBitReversed(zr, zi, lgR_, rev_.get(), revBits_,
+        ScatterBitReversed(zr, zi, lgR_, rev_.get(), lgR_,
                            [re, im](std::int32_t k, double& outRe, double& outIm) {
                                outRe = re[k];
                                outIm = im[k];
@@ -681,10 +754,10 @@ class Conversion {
     std::int32_t L_, H_, S_, R_, M0_; // L, L/2, S, S/2, S/4
     int lgL_, lgS_, lgR_;
     std::int32_t row_; // length of one residue row of bins_, M0/2 + 1 and a gap
+    int rowBits_;      // log2(M0/2): the bits of q reversed within a row
     QuarterWave q_;
     StageTwiddles twiddles_;
-    int revBits_ = 0;
-    std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of revBits_ bits
+    std::unique_ptr<std::uint32_t[]> rev_; // bit reversal of log2(S/2) bits
     std::unique_ptr<double[]> work_;
     double* re_ = nullptr;               // S/2 points of transform, real parts
     double* im_ = nullptr;               // and imaginary parts
