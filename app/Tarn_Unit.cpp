@@ -29,6 +29,7 @@
 #include <stdexcept>
 
 #include "app/Driver.h"
+#include "app/ResponseWindow.h"
 #include "app/Settings.h"
 #include "crossover/Tarndef.h"
 
@@ -348,6 +349,14 @@ void TForm1::CreateMenu() {
 
     connect(Project, &QAction::triggered, this, &TForm1::ProjectClick);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
+
+    View1 = MainMenu1->addMenu(QStringLiteral("&View"));
+    View1->setObjectName(QStringLiteral("View1"));
+    View1->menuAction()->setObjectName(QStringLiteral("View1Action"));
+    Response1 = View1->addAction(QStringLiteral("&Response"));
+    Response1->setObjectName(QStringLiteral("Response1"));
+    ResponseWindow1 = new tarn::ResponseWindow(this);
+    connect(Response1, &QAction::triggered, this, &TForm1::Response1Click);
 }
 
 void TForm1::CreateControls() {
@@ -493,7 +502,11 @@ void TForm1::FormCreate() {
 
 void TForm1::XOButtonClick() {
     // A second press while a run pumps messages finds the driver busy and does nothing.
-    tarn::RunHandler([] { tarn::XOButtonClick(); });
+    bool completed = false;
+    const bool ok = tarn::RunHandler([&completed] { completed = tarn::XOButtonClick(); });
+    // The response view follows every run that wrote all its files.
+    if (ok && completed)
+        ResponseWindow1->RunCompleted(tarn::ProjectPath, tarn::RateTag, tarn::DoublePrecision);
     if (closePending_ && !tarn::CalculationRunning()) {
         closePending_ = false;
         close();
@@ -517,6 +530,12 @@ void TForm1::Timer1Timer() {
 
 void TForm1::Exit1Click() {
     close();
+}
+
+void TForm1::Response1Click() {
+    ResponseWindow1->show();
+    ResponseWindow1->raise();
+    ResponseWindow1->activateWindow();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

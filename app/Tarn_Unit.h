@@ -34,6 +34,8 @@ class QTreeView;
 
 namespace tarn {
 
+class ResponseWindow;
+
 // A numeric edit with up and down buttons whose text stays free until it loses the focus:
 // reading gives the integer the text holds (not limited to the range, 1 when there is no
 // integer), setting and leaving the field limit the value to 1..50.
@@ -137,6 +139,10 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     QAction* Project;
     QAction* N1;
     QAction* Exit1;
+    // View -> Response: the written files' response, in a window of its own.
+    QMenu* View1;
+    QAction* Response1;
+    tarn::ResponseWindow* ResponseWindow1;
 
     // Handlers.
     void FormCreate();
@@ -145,6 +151,7 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     void RadioButton2Click();
     void Timer1Timer();
     void Exit1Click();
+    void Response1Click();
 
     // tarn::WindowOperations
     void ProcessMessages() override;

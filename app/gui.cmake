@@ -2,7 +2,7 @@
 # entry, the install rules, the window tests and the helper that renders the window to a PNG.
 # Included from the top-level CMakeLists.txt, so paths are relative to this file's folder.
 
-find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets)
+find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Charts)
 include(GNUInstallDirs)
 
 set(TARN_ICON_SIZES 16 22 24 32 48 64 128 256)
@@ -12,8 +12,10 @@ set(TARN_RESOURCE_DIR ${CMAKE_CURRENT_LIST_DIR}/resources)
 add_library(tarn_window STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Tarn_Unit.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Tarn_Unit.h
+  ${CMAKE_CURRENT_LIST_DIR}/ResponseWindow.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ResponseWindow.h
 )
-target_link_libraries(tarn_window PUBLIC tarn_core Qt6::Widgets)
+target_link_libraries(tarn_window PUBLIC tarn_core tarn_analysis Qt6::Widgets Qt6::Charts)
 set_target_properties(tarn_window PROPERTIES AUTOMOC ON)
 
 set(tarn_icon_files)
@@ -36,6 +38,12 @@ add_executable(tarn-render-window EXCLUDE_FROM_ALL
   ${CMAKE_CURRENT_LIST_DIR}/../scripts/render_window.cpp)
 target_link_libraries(tarn-render-window PRIVATE tarn_window)
 set_target_properties(tarn-render-window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+
+# Renders the response window after an example run (scripts/render_response.sh builds it).
+add_executable(tarn-render-response EXCLUDE_FROM_ALL
+  ${CMAKE_CURRENT_LIST_DIR}/../scripts/render_response.cpp)
+target_link_libraries(tarn-render-response PRIVATE tarn_window)
+set_target_properties(tarn-render-response PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TARN_RESOURCE_DIR}/tarn.desktop

@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake pkg-config       # compiler and build
   qt6-base-dev libgl-dev                 # the window (Qt 6 Widgets needs the GL headers)
+  qt6-charts-dev libqt6opengl6-dev       # the response window's charts (need Qt OpenGL to configure)
   libcli11-dev                           # tarn-cli's arguments
   libgtest-dev                           # tests
   libbenchmark-dev libfftw3-dev          # benchmarks (FFTW is only the speed baseline)

@@ -3,14 +3,17 @@
 // through the real driver and settings store. Runs on Qt's offscreen platform.
 #include <QAbstractButton>
 #include <QApplication>
+#include <QChartView>
 #include <QCheckBox>
 #include <QCursor>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QGroupBox>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -23,9 +26,12 @@
 #include <QScreen>
 #include <QStyle>
 #include <QStyleOptionSpinBox>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
+#include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -33,6 +39,7 @@
 #include <vector>
 
 #include "app/Driver.h"
+#include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
 #include "crossover/Tarndef.h"
 
@@ -349,9 +356,15 @@ TEST_F(WindowTest, ControlsHaveTheirNamesCaptionsAndPlaces) {
 TEST_F(WindowTest, FileMenuHasProjectSeparatorAndExitWithMnemonicsOnly) {
     TForm1& form = Create();
     const QList<QAction*> bar = form.menuBar()->actions();
-    ASSERT_EQ(bar.size(), 1);
+    ASSERT_EQ(bar.size(), 2);
     EXPECT_EQ(bar[0]->text(), "&File");
     EXPECT_EQ(bar[0]->menu(), form.findChild<QMenu*>("File1"));
+    EXPECT_EQ(bar[1]->text(), "&View");
+    EXPECT_EQ(bar[1]->menu(), form.findChild<QMenu*>("View1"));
+    ASSERT_EQ(form.View1->actions().size(), 1);
+    EXPECT_EQ(form.View1->actions()[0], form.Response1);
+    EXPECT_EQ(form.Response1->text(), "&Response");
+    EXPECT_TRUE(form.Response1->shortcut().isEmpty());
 
     const QList<QAction*> items = form.File1->actions();
     ASSERT_EQ(items.size(), 3);
@@ -847,6 +860,187 @@ TEST_F(WindowTest, ChooserResolvesNamesAgainstTheOpenDirectory) {
             EXPECT_EQ(opened, QDir::currentPath());
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// View -> Response
+
+// Pixels of a widget's picture in a saturated colour: the band curves of a chart, and
+// nothing of an empty one (white, greys and black text).
+int ColouredPixels(const QImage& image) {
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            const int high = std::max({c.red(), c.green(), c.blue()});
+            const int low = std::min({c.red(), c.green(), c.blue()});
+            if (high - low > 80) ++count;
+        }
+    return count;
+}
+
+int ColouredPixels(QWidget* widget) {
+    return ColouredPixels(widget->grab().toImage());
+}
+
+// Nearly black pixels: the bold line of the sum, besides the charts' texts.
+int DarkPixels(QWidget* widget) {
+    const QImage image = widget->grab().toImage();
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() < 60 && c.green() < 60 && c.blue() < 60) ++count;
+        }
+    return count;
+}
+
+QString Cell(QTableWidget* table, int row, int column) {
+    QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : QStringLiteral("<none>");
+}
+
+TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
+    TForm1& form = CreateShown();
+    tarn::ResponseWindow* view = form.ResponseWindow1;
+    ASSERT_NE(view, nullptr);
+    EXPECT_FALSE(view->isVisible());
+
+    form.Response1->trigger();
+    EXPECT_TRUE(view->isVisible());
+    EXPECT_TRUE(view->isWindow());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    EXPECT_TRUE(form.isEnabled()); // not modal: the main window stays usable
+    EXPECT_EQ(view->windowTitle(), "Tarn - Response");
+    EXPECT_EQ(view->Heading->text(), "No coefficient files in " + ProjectDir() +
+                                         " - press \"Calc Crossover\" in the main window.");
+    EXPECT_EQ(view->Table->rowCount(), 0);
+    EXPECT_FALSE(view->SaveButton->isEnabled());
+    EXPECT_EQ(ColouredPixels(view->Charts), 0);
+
+    // A file that is not a coefficient file is named, with what is wrong with it.
+    QFile file(ProjectDir() + "XOL44.dbl");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("short");
+    file.close();
+    view->ReloadButton->click();
+    EXPECT_EQ(view->Heading->text(),
+              "XOL44.dbl is not a coefficient file: 5 bytes, where a .dbl file holds 65536 "
+              "64-bit values (524288 bytes).");
+    EXPECT_EQ(view->Table->rowCount(), 0);
+}
+
+TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) {
+    TForm1& form = CreateShown();
+    LinearPhase();
+    Type(form.fg1Edit, "500");
+    Type(form.fg2Edit, "4000");
+    form.Response1->trigger();
+    tarn::ResponseWindow* view = form.ResponseWindow1;
+    const int darkBefore = DarkPixels(view->StepView);
+
+    ModalScript script;
+    script.Box({});
+    QTest::mouseClick(form.XOButton, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+
+    EXPECT_EQ(view->windowTitle(), "Tarn - Response: XO*L44.dbl, 44100 Hz, 64-bit .dbl, 3 bands");
+    EXPECT_TRUE(view->Heading->text().startsWith("XO*L44.dbl in " + ProjectDir()));
+    ASSERT_EQ(view->Table->rowCount(), 4);
+    EXPECT_EQ(Cell(view->Table, 0, 0), "XOLowL44.dbl");
+    EXPECT_EQ(Cell(view->Table, 1, 0), "XOMidL44.dbl");
+    EXPECT_EQ(Cell(view->Table, 2, 0), "XOHighL44.dbl");
+    EXPECT_EQ(Cell(view->Table, 3, 0), "Sum");
+    for (int row = 0; row < 4; ++row)
+        EXPECT_EQ(Cell(view->Table, row, 1), "32768") << row;
+    EXPECT_EQ(Cell(view->Table, 0, 3), "-");
+    EXPECT_LT(std::abs(Cell(view->Table, 3, 7).toDouble()), 0.001);
+    EXPECT_EQ(view->Table->horizontalHeaderItem(3)->text(), "-3 dB low Hz");
+
+    // Every chart has its curves: the bands in colour, the step of the sum in black.
+    EXPECT_GT(ColouredPixels(view->MagnitudeView), 1000);
+    EXPECT_GT(ColouredPixels(view->DelayView), 300);
+    EXPECT_GT(ColouredPixels(view->ImpulseView), 300);
+    EXPECT_GT(DarkPixels(view->StepView), darkBefore + 300);
+
+    // Save as PNG..., answered in the file dialog.
+    const QString picture = temp_.path() + "/charts.png";
+    bool asked = false;
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog || asked) return;
+        asked = true;
+        QTimer::singleShot(0, dialog, [dialog, &picture] {
+            // Typed into the name field: selectFile leaves a field that has the focus alone.
+            dialog->findChild<QLineEdit*>("fileNameEdit")->setText(picture);
+            // accept() is protected in QFileDialog; it is still a slot.
+            QMetaObject::invokeMethod(dialog, "accept");
+        });
+    });
+    answer.start(10);
+    ASSERT_TRUE(view->SaveButton->isEnabled());
+    view->SaveButton->click();
+    answer.stop();
+    EXPECT_TRUE(asked);
+    const QImage saved(picture);
+    ASSERT_FALSE(saved.isNull());
+    EXPECT_EQ(saved.size(), view->Charts->size() * view->Charts->devicePixelRatioF());
+    EXPECT_GE(saved.width(), 720);
+    EXPECT_GE(saved.height(), 480);
+    EXPECT_GT(ColouredPixels(saved), 2000);
+    EXPECT_FALSE(view->SaveCharts(temp_.path() + "/missing/charts.png"));
+
+    // The next run, at another rate and precision, replaces what the window shows.
+    QTest::mouseClick(form.Radio48, Qt::LeftButton);
+    QTest::mouseClick(form.RadioButton1, Qt::LeftButton);
+    form.fg2Edit->clear();
+    ModalScript again;
+    again.Box({});
+    QTest::mouseClick(form.XOButton, Qt::LeftButton);
+    ASSERT_TRUE(again.Done());
+    EXPECT_EQ(view->windowTitle(), "Tarn - Response: XO*L48.pcm, 48000 Hz, 32-bit .pcm, 2 bands");
+    EXPECT_EQ(view->Table->rowCount(), 3);
+    EXPECT_EQ(Cell(view->Table, 1, 0), "XOHighL48.pcm");
+}
+
+TEST_F(WindowTest, ResponseWindowShowsTheLastRunElseTheNewestSet) {
+    {
+        TForm1& form = CreateShown();
+        LinearPhase();
+        Type(form.fg1Edit, "1000");
+        ModalScript script;
+        script.Box({});
+        QTest::mouseClick(form.XOButton, Qt::LeftButton);
+        ASSERT_TRUE(script.Done());
+        // Files of another rate and precision, newer than the run's: a user copied them in.
+        for (const char* band : {"Low", "High"}) {
+            const QString copy = ProjectDir() + "XO" + band + "L48.pcm";
+            QFile file(copy);
+            ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+            file.write(QByteArray(65536 * 4, '\0'));
+            file.close();
+            file.open(QIODevice::ReadWrite);
+            file.setFileTime(QDateTime::currentDateTime().addSecs(60),
+                             QFileDevice::FileModificationTime);
+        }
+        form.Response1->trigger();
+        EXPECT_EQ(form.ResponseWindow1->windowTitle(),
+                  "Tarn - Response: XO*L44.dbl, 44100 Hz, 64-bit .dbl, 2 bands");
+        EXPECT_TRUE(form.ResponseWindow1->Heading->text().endsWith(
+            "(the files of the last run; also there: XO*L48.pcm)"))
+            << form.ResponseWindow1->Heading->text().toStdString();
+    }
+    // A window that has not run yet shows the newest set in its project.
+    TForm1& fresh = CreateShown();
+    fresh.Response1->trigger();
+    EXPECT_EQ(fresh.ResponseWindow1->windowTitle(),
+              "Tarn - Response: XO*L48.pcm, 48000 Hz, 32-bit .pcm, 2 bands");
+    EXPECT_TRUE(fresh.ResponseWindow1->Heading->text().endsWith(
+        "(the most recently written files; also there: XO*L44.dbl)"))
+        << fresh.ResponseWindow1->Heading->text().toStdString();
+    // All-zero bands: nothing to draw but a silent sum far below the magnitude chart.
+    EXPECT_EQ(Cell(fresh.ResponseWindow1->Table, 2, 0), "Sum");
 }
 
 } // namespace
