@@ -1,0 +1,51 @@
+// Helpers of the hardening tests (faults, soak, limits): child processes, pictures of a
+// directory tree, the check that no coefficient file is broken, and the process's own
+// resident memory and open files.
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace tarn::test {
+
+struct ProcessResult {
+    int status = -1; // exit status, or -1 when ended by a signal
+    int signal = 0;  // the signal that ended it, or 0
+    std::string out;
+    std::string err;
+};
+
+// Runs argv[0] with the arguments in cwd, with extra "NAME=value" environment entries and
+// SIGXFSZ at its default; inChild runs in the child just before the program starts.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
+                         const std::vector<std::string>& environment = {},
+                         const std::function<void()>& inChild = {});
+
+// Every entry under root (relative path -> type, permissions, size and a hash of the
+// contents), so that two pictures differ when anything under root was written.
+using TreePicture = std::map<std::string, std::string>;
+TreePicture PictureOf(const std::filesystem::path& root);
+
+// True for a name the program writes coefficients under: XO[band][LR][44|48].dbl/.pcm.
+bool IsCoefficientName(const std::string& name);
+
+// What is wrong in a project directory after a run: a temporary file left (of the
+// coefficient writer or of the settings store), or a file under a coefficient name that is
+// neither byte for byte the file a clean run writes (expected) nor the one that was there
+// before (kept). Empty when everything is in order.
+std::vector<std::string>
+BrokenFiles(const std::filesystem::path& dir,
+            const std::map<std::string, std::vector<unsigned char>>& expected,
+            const std::map<std::string, std::vector<unsigned char>>& kept = {});
+
+// The regular files of a directory with their contents, by name.
+std::map<std::string, std::vector<unsigned char>> Contents(const std::filesystem::path& dir);
+
+// Resident set size of this process [bytes] and the number of its open file descriptors.
+long ResidentBytes();
+int OpenDescriptors();
+
+} // namespace tarn::test

@@ -1,0 +1,649 @@
+// Injected file-system faults, end to end through the driver and tarn-cli: the project
+// directory going away, blocked targets, a full disk, a read-only file system, too many
+// open files, failing write/close/fsync/rename, and unwritable settings files. Whatever
+// happens, the user sees the error's message, the window is idle again, no temporary file
+// stays, and every file under a coefficient name is complete (or the untouched old one).
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include "app/Driver.h"
+#include "app/HeadlessWindow.h"
+#include "app/IniFile.h"
+#include "app/Settings.h"
+#include "crossover/Tarndef.h"
+#include "spectral/FastFourier.h"
+#include "tests/FaultShim.h"
+#include "tests/HardenSupport.h"
+#include "tests/TestSupport.h"
+
+#ifndef TARN_CLI_PATH
+#error "TARN_CLI_PATH must name the tarn-cli executable"
+#endif
+#ifndef TARN_FAULT_SHIM_PATH
+#error "TARN_FAULT_SHIM_PATH must name the fault shim library"
+#endif
+
+namespace tarn {
+namespace {
+
+namespace fs = std::filesystem;
+using Files = std::map<std::string, std::vector<unsigned char>>;
+
+// Mounts are made in a mount namespace of this process's own, so a test that dies never
+// leaves one behind. Needs root with CAP_SYS_ADMIN; elsewhere those tests skip.
+bool PrivateMounts() {
+    static const bool ok = ::unshare(CLONE_NEWNS) == 0 &&
+                           ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+    return ok;
+}
+
+// A size-limited tmpfs on an existing directory, for the lifetime of the object.
+class Tmpfs {
+  public:
+    Tmpfs(const fs::path& where, const std::string& options) : where_(where) {
+        mounted_ = PrivateMounts() &&
+                   ::mount("tarn-test", where.c_str(), "tmpfs", 0, options.c_str()) == 0;
+    }
+    ~Tmpfs() {
+        if (mounted_) ::umount2(where_.c_str(), MNT_DETACH);
+    }
+    Tmpfs(const Tmpfs&) = delete;
+    Tmpfs& operator=(const Tmpfs&) = delete;
+    bool Mounted() const { return mounted_; }
+    bool MakeReadOnly() const {
+        return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+
+  private:
+    fs::path where_;
+    bool mounted_ = false;
+};
+
+#define REQUIRE_MOUNT(tmpfs)                                                                       \
+    if (!(tmpfs).Mounted()) GTEST_SKIP() << "cannot mount a tmpfs here (needs CAP_SYS_ADMIN)"
+
+// Puts a resource limit back when the test ends, however it ends.
+class LimitGuard {
+  public:
+    explicit LimitGuard(int resource) : resource_(resource) { ::getrlimit(resource, &saved_); }
+    ~LimitGuard() { ::setrlimit(resource_, &saved_); }
+    LimitGuard(const LimitGuard&) = delete;
+    LimitGuard& operator=(const LimitGuard&) = delete;
+    void Lower(rlim_t value) {
+        rlimit r = saved_;
+        r.rlim_cur = value;
+        ::setrlimit(resource_, &r);
+    }
+
+  private:
+    int resource_;
+    rlimit saved_{};
+};
+
+std::string ProjectIniError(const std::string& projectPath) {
+    return "In " + projectPath + "TarnProject.ini kann nicht geschrieben werden.";
+}
+
+class Faults : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        project = root.Path() / "project";
+        fs::create_directory(project);
+        ProjectPath = project.string() + PathSeparator;
+        DoublePrecision = true;
+        window.minimumPhase = false;
+        window.cursor = 7; // whatever the application showed before the run
+        Fields("500", "2000", "", "");
+    }
+    void TearDown() override { tarn_fault_disarm(); }
+
+    void Fields(const std::string& f1, const std::string& f2, const std::string& f3,
+                const std::string& f4) {
+        window.fields[0] = f1;
+        window.fields[1] = f2;
+        window.fields[2] = f3;
+        window.fields[3] = f4;
+    }
+
+    // One press of "Calc Crossover" as the window makes it; the error box texts.
+    std::vector<std::string> Press() {
+        window.errors.clear();
+        window.messages.clear();
+        window.filesWritten.clear();
+        RunHandler([] { XOButtonClick(); });
+        return window.errors;
+    }
+
+    // The coefficient files a clean run with the window's present inputs writes.
+    Files CleanRun() {
+        test::TempDir other;
+        HeadlessWindow clean;
+        for (int i = 0; i < 4; ++i)
+            clean.fields[i] = window.fields[i];
+        clean.filterOrderText = window.filterOrderText;
+        clean.radio48 = window.radio48;
+        clean.minimumPhase = window.minimumPhase;
+        const std::string saved = ProjectPath;
+        ProjectPath = other.Prefix();
+        {
+            ScopedWindow cleanWindow(clean);
+            XOButtonClick();
+        }
+        ProjectPath = saved;
+        Files files = test::Contents(other.Path());
+        files.erase("TarnProject.ini");
+        return files;
+    }
+
+    void ExpectIdle() {
+        EXPECT_EQ(window.cursor, 7);
+        EXPECT_FALSE(window.timerEnabled);
+        EXPECT_EQ(window.progress, 0);
+        EXPECT_FALSE(CalculationRunning());
+        EXPECT_TRUE(SpecRe.empty());
+        EXPECT_TRUE(window.messages.empty());
+    }
+
+    // Nothing but the project directory changed under the scratch root.
+    static test::TreePicture Outside(test::TreePicture picture) {
+        std::erase_if(picture,
+                      [](const auto& entry) { return entry.first.starts_with("project"); });
+        return picture;
+    }
+
+    // Runs action at the first pump after `files` coefficient files have been written
+    // (the design of the next band pumps before its file is written).
+    void AtPumpAfterFiles(std::size_t files, std::function<void()> action) {
+        window.onPump = [this, files, action, done = false]() mutable {
+            if (!done && window.filesWritten.size() >= files) {
+                done = true;
+                action();
+            }
+        };
+    }
+
+    test::TempDir root;
+    fs::path project;
+    HeadlessWindow window;
+    ScopedWindow scoped{window};
+};
+
+// ---------------------------------------------------------------------------------------
+// The project directory goes away
+
+TEST_F(Faults, ProjectDirectoryRemovedBeforeOrDuringTheRun) {
+    window.minimumPhase = true;
+    struct Case {
+        const char* when;
+        std::size_t afterFiles; // remove at the first pump after this many files
+        bool beforeRun;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"before the run", 0, true, ProjectIniError(ProjectPath)},
+        {"at the run's first pump", 0, false, ProjectIniError(ProjectPath)},
+        {"after the first band", 2, false, "Invalid filename."},
+        {"during the last band's design", 6, false, "Invalid filename."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.when);
+        fs::create_directory(project);
+        Fields("300", "1200", "5000", "x");
+        const auto outside = Outside(test::PictureOf(root.Path()));
+        window.onPump = nullptr;
+        if (c.beforeRun)
+            fs::remove_all(project);
+        else
+            AtPumpAfterFiles(c.afterFiles, [&] { fs::remove_all(project); });
+        EXPECT_EQ(Press(), std::vector<std::string>{c.message});
+        ExpectIdle();
+        EXPECT_FALSE(fs::exists(project)); // never created again
+        EXPECT_EQ(Outside(test::PictureOf(root.Path())), outside);
+        EXPECT_EQ(window.filesWritten.size(), c.afterFiles);
+        // The unusable fourth field is emptied only once the settings are stored.
+        EXPECT_EQ(window.fields[3], c.afterFiles == 0 ? "x" : "");
+    }
+}
+
+TEST_F(Faults, ProjectDirectoryReplacedDuringTheRun) {
+    Fields("300", "1200", "5000", "");
+    const Files expected = CleanRun();
+    // Removed and made afresh (by another program) after the first band: the later bands
+    // land complete in the new directory.
+    AtPumpAfterFiles(2, [&] {
+        fs::remove_all(project);
+        fs::create_directory(project);
+    });
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 4-way XO done"});
+    EXPECT_TRUE(test::BrokenFiles(project, expected).empty());
+    EXPECT_EQ(test::FileNames(project).size(), 6u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Something in the way of a coefficient file
+
+TEST_F(Faults, BlockedTargetsEndTheRunAndStayUntouched) {
+    struct Case {
+        const char* name;  // the blocked coefficient file
+        bool directory;    // a directory stands there, else a read-only file
+        bool rate48;       // 48000 Hz, 32-bit files
+        std::size_t files; // files written before it
+    };
+    const std::vector<Case> cases = {
+        {"XOLowL44.dbl", false, false, 0},
+        {"XOHighR44.dbl", false, false, 5},
+        {"XOLowL48.pcm", true, true, 0},
+        {"XOMidR48.pcm", true, true, 3},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(project);
+        fs::create_directory(project);
+        Fields("500", "2000", "", "");
+        window.radio48 = c.rate48;
+        DoublePrecision = !c.rate48;
+        const Files expected = CleanRun();
+        const fs::path blocked = project / c.name;
+        if (c.directory) {
+            fs::create_directory(blocked);
+            test::WriteText(blocked / "inside", "keep");
+        } else {
+            test::WriteText(blocked, "protected");
+            fs::permissions(blocked, fs::perms::owner_read | fs::perms::group_read);
+        }
+        Files kept;
+        kept[c.name] = c.directory ? std::vector<unsigned char>{} : test::ReadBytes(blocked);
+
+        EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
+        ExpectIdle();
+        EXPECT_EQ(window.filesWritten.size(), c.files);
+        EXPECT_EQ(test::BrokenFiles(project, expected, kept), std::vector<std::string>{});
+        if (c.directory)
+            EXPECT_EQ(test::ReadText(blocked / "inside"), "keep");
+        else
+            EXPECT_TRUE(test::ReadBytes(blocked) == kept[c.name]);
+        fs::permissions(blocked, fs::perms::owner_all, fs::perm_options::add);
+    }
+    DoublePrecision = true;
+}
+
+// ---------------------------------------------------------------------------------------
+// A full disk
+
+TEST_F(Faults, FileSizeLimitMidRunIsADiskFull) {
+    // A file-size limit that a ".dbl" exceeds and a ".pcm" does not: the write stores only
+    // part of the record, as on a full disk. This runs wherever the tests run.
+    LimitGuard limit(RLIMIT_FSIZE);
+    const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    const Files expected = CleanRun();
+    AtPumpAfterFiles(2, [&] { limit.Lower(300000); });
+    EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
+    ExpectIdle();
+    EXPECT_EQ(window.filesWritten.size(), 2u);
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+
+    // Under the same limit, 32-bit files fit.
+    window.onPump = nullptr;
+    DoublePrecision = false;
+    Fields("500", "2000", "", "");
+    const Files singles = CleanRun();
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(window.filesWritten.size(), 6u);
+    EXPECT_EQ(test::BrokenFiles(project, singles), std::vector<std::string>{});
+    DoublePrecision = true;
+    std::signal(SIGXFSZ, previousHandler);
+}
+
+TEST_F(Faults, SmallFileSystemFillsUpMidRun) {
+    Fields("500", "2000", "abc", "");
+    const Files expected = CleanRun();
+    // Room for the settings and the first band's two 512 KiB files, not for a third.
+    Tmpfs disk(project, "size=1100k,mode=0755");
+    REQUIRE_MOUNT(disk);
+    EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
+    ExpectIdle();
+    EXPECT_EQ(window.filesWritten.size(), 2u);
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    EXPECT_EQ(window.fields[2], ""); // the settings were stored before the bands
+
+    // Full to the last byte before the next run: the settings cannot be stored, and the
+    // settings file stays as it was.
+    for (const auto& name : test::FileNames(project))
+        if (name != "TarnProject.ini") fs::remove(project / name);
+    const std::string settings = test::ReadText(project / "TarnProject.ini");
+    {
+        const int fd = ::open((project / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_GE(fd, 0);
+        std::vector<char> block(4096, 'f');
+        while (::write(fd, block.data(), block.size()) > 0) {
+        }
+        ::close(fd);
+    }
+    Fields("500", "2000", "abc", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    ExpectIdle();
+    EXPECT_EQ(test::ReadText(project / "TarnProject.ini"), settings);
+    EXPECT_EQ(window.fields[2], "abc"); // the run ended before emptying fields
+    EXPECT_EQ(test::FileNames(project), (std::vector<std::string>{"TarnProject.ini", "filler"}));
+}
+
+TEST_F(Faults, NoFreeInodesMidRun) {
+    const Files expected = CleanRun();
+    Tmpfs disk(project, "size=16m,nr_inodes=64,mode=0755");
+    REQUIRE_MOUNT(disk);
+    // Once the settings are stored, the file system runs out of inodes: the temporary file
+    // of the next coefficient file cannot be created.
+    AtPumpAfterFiles(2, [&] {
+        for (int i = 0; i < 100; ++i) {
+            const fs::path filler = project / std::to_string(i);
+            const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT, 0644);
+            if (fd < 0) break;
+            ::close(fd);
+        }
+    });
+    EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
+    ExpectIdle();
+    EXPECT_EQ(window.filesWritten.size(), 2u);
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+}
+
+TEST_F(Faults, FileSystemTurnsReadOnly) {
+    const Files expected = CleanRun();
+    Tmpfs disk(project, "size=16m,mode=0755");
+    REQUIRE_MOUNT(disk);
+    AtPumpAfterFiles(4, [&] { ASSERT_TRUE(disk.MakeReadOnly()); });
+    EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
+    ExpectIdle();
+    EXPECT_EQ(window.filesWritten.size(), 4u);
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+
+    // Read-only from the start: the settings are the first write.
+    window.onPump = nullptr;
+    Fields("500", "2000", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    ExpectIdle();
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------------------
+// Too many open files
+
+TEST_F(Faults, TooManyOpenFilesMidRun) {
+    const Files expected = CleanRun();
+    LimitGuard limit(RLIMIT_NOFILE);
+    std::vector<int> held;
+    AtPumpAfterFiles(2, [&] {
+        limit.Lower(static_cast<rlim_t>(test::OpenDescriptors() + 8));
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            held.push_back(fd);
+    });
+    EXPECT_EQ(Press(), std::vector<std::string>{"Too many open files."});
+    for (const int fd : held)
+        ::close(fd);
+    EXPECT_FALSE(held.empty());
+    ExpectIdle();
+    EXPECT_EQ(window.filesWritten.size(), 2u);
+    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+}
+
+// ---------------------------------------------------------------------------------------
+// Failing calls of the coefficient writer
+
+TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
+    window.minimumPhase = true;
+    const Files expected = CleanRun();
+    struct Case {
+        const char* what;
+        int call;
+        int error;
+        long shortBytes;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {"short write", TarnFaultWrite, 0, 1000, "Disk full."},
+        {"write: no space", TarnFaultWrite, ENOSPC, -1, "Disk full."},
+        {"write: quota", TarnFaultWrite, EDQUOT, -1, "Disk full."},
+        {"close: no space (deferred)", TarnFaultClose, ENOSPC, -1, "Disk full."},
+        {"rename: denied", TarnFaultRename, EACCES, -1, "File access denied."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fields("500", "2000", "", "");
+        tarn_fault_arm(c.call, "XOMidR44", c.error, c.shortBytes, 0, 1);
+        EXPECT_EQ(Press(), std::vector<std::string>{c.message});
+        EXPECT_EQ(tarn_fault_hits(), 1);
+        tarn_fault_disarm();
+        ExpectIdle();
+        EXPECT_EQ(window.filesWritten.size(), 3u);
+        EXPECT_FALSE(fs::exists(project / "XOMidR44.dbl"));
+        EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// Unwritable settings files
+
+TEST_F(Faults, UnwritableProjectSettingsEndTheRunBeforeAnyBand) {
+    const fs::path ini = project / "TarnProject.ini";
+    const std::string old = "[Crossover]\r\nFrequency1=80\r\nFilterOrder=4\r\nX-way-system=2\r\n";
+    struct Case {
+        const char* what;
+        std::function<void()> arrange;
+    };
+    const std::vector<Case> cases = {
+        {"read-only file",
+         [&] { fs::permissions(ini, fs::perms::owner_read | fs::perms::group_read); }},
+        {"fsync fails", [] { tarn_fault_arm(TarnFaultFsync, "TarnProject.ini", EIO, -1, 0, 1); }},
+        {"write fails",
+         [] { tarn_fault_arm(TarnFaultWrite, "TarnProject.ini", ENOSPC, -1, 0, 1); }},
+        {"close fails", [] { tarn_fault_arm(TarnFaultClose, "TarnProject.ini", EIO, -1, 0, 1); }},
+        {"rename fails", [] { tarn_fault_arm(TarnFaultRename, "TarnProject.ini", EIO, -1, 0, 1); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        test::WriteText(ini, old);
+        Fields("500", "2000", "x", "");
+        c.arrange();
+        EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+        tarn_fault_disarm();
+        ExpectIdle();
+        EXPECT_EQ(test::ReadText(ini), old);
+        EXPECT_EQ(window.fields[2], "x");
+        EXPECT_EQ(test::FileNames(project), std::vector<std::string>{"TarnProject.ini"});
+        fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+    }
+
+    // A directory in its place.
+    fs::remove(ini);
+    fs::create_directory(ini);
+    EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    ExpectIdle();
+    EXPECT_TRUE(fs::is_directory(ini));
+    fs::remove(ini);
+
+    // Failing at the fifth write: the four frequency texts are stored, the rest not.
+    test::WriteText(ini, old);
+    tarn_fault_arm(TarnFaultRename, "TarnProject.ini", EIO, -1, 4, 1);
+    Fields("123", "456", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    ExpectIdle();
+    const IniFile stored(ini.string());
+    EXPECT_EQ(stored.ReadString("Crossover", "Frequency1", ""), "123");
+    EXPECT_EQ(stored.ReadString("Crossover", "Frequency2", ""), "456");
+    EXPECT_EQ(stored.ReadString("Crossover", "FilterOrder", ""), "4");
+    EXPECT_EQ(stored.ReadString("Crossover", "X-way-system", ""), "2");
+    EXPECT_EQ(test::FileNames(project), std::vector<std::string>{"TarnProject.ini"});
+}
+
+class AppSettingsFaults : public Faults {
+  protected:
+    void SetUp() override {
+        Faults::SetUp();
+        savedAppDir = AppDir;
+        app = root.Path() / "app";
+        fs::create_directory(app);
+    }
+    void TearDown() override {
+        AppDir = savedAppDir;
+        Faults::TearDown();
+    }
+    std::string TarnIni() const { return (app / "Tarn.ini").string(); }
+    std::string TarnIniError() const {
+        return "In " + TarnIni() + " kann nicht geschrieben werden.";
+    }
+    std::vector<std::string> Load() {
+        window.errors.clear();
+        RunHandler([&] { StartupLoad(app.string() + PathSeparator); });
+        return window.errors;
+    }
+
+    fs::path app;
+    std::string savedAppDir;
+};
+
+TEST_F(AppSettingsFaults, FailedStartUpWriteKeepsTheOldFileAndTheDefaults) {
+    const std::string old = "[Project]\r\nProjectDir=" + (root.Path() / "gone").string() + "/\r\n";
+    for (const int call : {TarnFaultWrite, TarnFaultFsync, TarnFaultClose, TarnFaultRename}) {
+        SCOPED_TRACE(call);
+        test::WriteText(TarnIni(), old);
+        window.caption = "Tarn";
+        tarn_fault_arm(call, "Tarn.ini", call == TarnFaultWrite ? ENOSPC : EIO, -1, 0, 1);
+        EXPECT_EQ(Load(), std::vector<std::string>{TarnIniError()});
+        EXPECT_EQ(tarn_fault_hits(), 1);
+        tarn_fault_disarm();
+        EXPECT_EQ(test::ReadText(TarnIni()), old);
+        EXPECT_EQ(window.caption, "Tarn");
+        EXPECT_EQ(ProjectPath, app.string() + "/MyFirstProject/");
+        EXPECT_EQ(test::FileNames(app), std::vector<std::string>{"Tarn.ini"});
+    }
+    // The default project is there all the same, and a calculation works in it.
+    Fields("500", "", "", "");
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+}
+
+TEST_F(AppSettingsFaults, FullDiskAtStartUp) {
+    Tmpfs disk(app, "size=64k,mode=0755");
+    REQUIRE_MOUNT(disk);
+    const int fd = ::open((app / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(fd, 0);
+    std::vector<char> block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+    EXPECT_EQ(Load(), std::vector<std::string>{TarnIniError()});
+    EXPECT_EQ(window.caption, "Tarn");
+    EXPECT_EQ(window.fields[0], "500"); // the load ended before filling the fields
+    EXPECT_EQ(test::FileNames(app), std::vector<std::string>{"filler"});
+    // The default project directory fits (it needs no data blocks); its first run does not.
+    ASSERT_TRUE(fs::is_directory(app / "MyFirstProject"));
+    EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    ExpectIdle();
+}
+
+TEST_F(AppSettingsFaults, FailedProjectSwitchIsNotRemembered) {
+    EXPECT_TRUE(Load().empty());
+    const std::string stored = test::ReadText(TarnIni());
+    const std::string caption = window.caption;
+    const fs::path chosen = root.Path() / "chosen";
+    window.chooserAnswers.push_back(chosen.string());
+    tarn_fault_arm(TarnFaultFsync, "Tarn.ini", EIO, -1, 0, 1);
+    window.errors.clear();
+    RunHandler(ProjectClick);
+    EXPECT_EQ(window.errors, std::vector<std::string>{TarnIniError()});
+    tarn_fault_disarm();
+    EXPECT_EQ(ProjectPath, chosen.string() + "/");
+    EXPECT_EQ(window.caption, caption);
+    EXPECT_EQ(test::ReadText(TarnIni()), stored);
+    EXPECT_EQ(test::FileNames(app), std::vector<std::string>{"Tarn.ini"});
+}
+
+// ---------------------------------------------------------------------------------------
+// tarn-cli
+
+class CliFaults : public ::testing::Test {
+  protected:
+    test::ProcessResult Run(const std::vector<std::string>& arguments,
+                            const std::vector<std::string>& environment = {},
+                            const std::function<void()>& inChild = {}) {
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return test::RunProcess(argv, dir.Path(), environment, inChild);
+    }
+    Files Expected(const std::vector<std::string>& arguments) {
+        test::TempDir clean;
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(test::RunProcess(argv, clean.Path()).status, 0);
+        Files files = test::Contents(clean.Path());
+        files.erase("TarnProject.ini");
+        return files;
+    }
+    test::TempDir dir;
+};
+
+TEST_F(CliFaults, FailingCloseIsReportedWithStatusOne) {
+    const Files expected = Expected({"500", "2000"});
+    const auto r = Run({"500", "2000"}, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
+                                         "TARN_FAULT=close:XOMidR44:" + std::to_string(ENOSPC)});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nDisk full.\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(dir.Path() / "XOMidL44.dbl"));
+    EXPECT_FALSE(fs::exists(dir.Path() / "XOMidR44.dbl"));
+}
+
+TEST_F(CliFaults, FileSizeLimitIsADiskFull) {
+    const Files expected = Expected({"500", "2000"});
+    // As under "ulimit -f 292": the first coefficient write stores only part of its record.
+    const auto r = Run({"500", "2000"}, {}, [] {
+        rlimit limit{300000, 300000};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Disk full.\n");
+    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"TarnProject.ini"});
+}
+
+TEST_F(CliFaults, KilledMidWriteLeavesNoBrokenFileAndTheNextRunCleansUp) {
+    const Files expected = Expected({"500", "2000"});
+    const auto r =
+        Run({"500", "2000"}, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
+                              "TARN_FAULT=crash:XOMidL44:" + std::to_string(SIGKILL) + ":100000"});
+    EXPECT_EQ(r.signal, SIGKILL);
+    // Only the temporary file holds a part; the files under coefficient names are whole.
+    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected).size(), 1u);
+    std::size_t temporary = 0;
+    for (const auto& name : test::FileNames(dir.Path()))
+        if (name.starts_with(".tarn-XOMidL44.dbl-")) {
+            ++temporary;
+            EXPECT_EQ(fs::file_size(dir.Path() / name), 100000u);
+        }
+    EXPECT_EQ(temporary, 1u);
+
+    const auto again = Run({"500", "2000"});
+    EXPECT_EQ(again.status, 0) << again.err;
+    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
+    EXPECT_EQ(test::FileNames(dir.Path()).size(), 7u);
+}
+
+} // namespace
+} // namespace tarn
