@@ -260,9 +260,13 @@ namespace {
 
 // The codes a convolution-engine user knows from the Windows program: 3 for a missing
 // directory, 5 for a file that may not be written, 4 for too many open files, 101 for a
-// full disk. Anything else keeps the platform's own number.
+// full disk. Anything else keeps the platform's own number, except where that number is
+// one of those codes with another meaning: EIO is 5 on Linux, and a failing disk must not
+// read "File access denied", so it gets the Windows code of a device write fault.
 int InOutCode(int err) {
     switch (err) {
+    case EIO:
+        return 29;
     case ENOENT:
     case ENOTDIR:
     case ENAMETOOLONG:

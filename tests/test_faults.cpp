@@ -419,7 +419,10 @@ TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
         {"short write", TarnFaultWrite, 0, 1000, "Disk full."},
         {"write: no space", TarnFaultWrite, ENOSPC, -1, "Disk full."},
         {"write: quota", TarnFaultWrite, EDQUOT, -1, "Disk full."},
+        {"write: device error", TarnFaultWrite, EIO, -1, "I/O error 29."},
+        {"close: device error", TarnFaultClose, EIO, -1, "I/O error 29."},
         {"close: no space (deferred)", TarnFaultClose, ENOSPC, -1, "Disk full."},
+        {"rename: device error", TarnFaultRename, EIO, -1, "I/O error 29."},
         {"rename: denied", TarnFaultRename, EACCES, -1, "File access denied."},
     };
     for (const Case& c : cases) {
@@ -601,9 +604,9 @@ class CliFaults : public ::testing::Test {
 TEST_F(CliFaults, FailingCloseIsReportedWithStatusOne) {
     const Files expected = Expected({"500", "2000"});
     const auto r = Run({"500", "2000"}, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
-                                         "TARN_FAULT=close:XOMidR44:" + std::to_string(ENOSPC)});
+                                         "TARN_FAULT=close:XOMidR44:" + std::to_string(EIO)});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nDisk full.\n");
+    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nI/O error 29.\n");
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
     EXPECT_TRUE(fs::exists(dir.Path() / "XOMidL44.dbl"));
