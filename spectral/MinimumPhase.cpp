@@ -31,12 +31,19 @@
 //     complex inverse DFT of S/2 points of which the last radix-4 stage forms only the
 //     first quarter.
 //
-// Every complex DFT is one routine: a radix-4 decimation-in-time transform on split
-// real/imaginary arrays, input in bit-reversed order, run depth-first so that its small
-// stages stay in the level-1 cache. Its twiddles are per-stage contiguous copies of
-// SineTable entries; the pre- and post-passes read SineTable directly. No sine or cosine
-// is evaluated inside a transform and nothing accumulates from a recurrence. The results
-// agree with the literal steps to rounding (well within 1e-9 of the peak).
+// The complex DFTs are radix-4 transforms on split real/imaginary arrays, run depth-first
+// so that their small stages stay in the level-1 cache: decimation in time (input in
+// bit-reversed order, output in natural order) and, for the residue DFTs of step 1,
+// decimation in frequency (the transposed order). Bit-reversed order is produced by a
+// tiled scatter, or avoided by keeping the power spectrum in bit-reversed rows, which
+// the cepstrum's cosine transforms then read from start to end. The twiddles are
+// per-stage contiguous copies of SineTable entries; the pre- and post-passes read
+// SineTable directly. No sine or cosine is evaluated inside a transform and nothing
+// accumulates from a recurrence. The results agree with the literal steps to rounding
+// (a few 1e-12 of the peak on the bands, against 1e-9 allowed).
+//
+// Memory for n = 65535: the table (2 MiB), the stage twiddles (3 MiB), the bins (4 MiB),
+// the cepstrum (2 MiB) and one transform buffer (2 MiB), instead of 16 MiB of CepstrumData.
 
 namespace tarn {
 namespace {
