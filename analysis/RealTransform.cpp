@@ -11,14 +11,26 @@ RealTransform::RealTransform(std::size_t size) : size_(size), half_(size / 2) {
         throw std::invalid_argument("RealTransform: size must be a power of two >= 4");
     cos_.resize(half_);
     sin_.resize(half_);
-    // The angles in long double, so that the table is as exact as a double can hold it.
+    // Angles of the first eighth turn in long double, so that the table is as exact as a
+    // double can hold it; the rest by symmetry, which keeps set-up quick for 2^18 points.
+    const std::size_t eighth = size / 8, quarter = size / 4;
     const long double step =
         2.0L * std::numbers::pi_v<long double> / static_cast<long double>(size);
-    for (std::size_t k = 0; k < half_; ++k) {
+    for (std::size_t k = 0; k <= eighth; ++k) {
         const long double angle = step * static_cast<long double>(k);
         cos_[k] = static_cast<double>(std::cos(angle));
-        sin_[k] = static_cast<double>(-std::sin(angle));
+        sin_[k] = static_cast<double>(std::sin(angle));
     }
+    for (std::size_t k = eighth + 1; k <= quarter; ++k) { // sin and cos of pi/2 - angle
+        cos_[k] = sin_[quarter - k];
+        sin_[k] = cos_[quarter - k];
+    }
+    for (std::size_t k = quarter + 1; k < half_; ++k) { // of pi - angle
+        cos_[k] = -cos_[half_ - k];
+        sin_[k] = sin_[half_ - k];
+    }
+    for (double& s : sin_) // the forward transform turns the other way
+        s = -s;
     reversed_.resize(half_);
     std::size_t bits = 0;
     while ((std::size_t{1} << bits) < half_)
