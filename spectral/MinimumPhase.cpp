@@ -413,8 +413,8 @@ void TransformDif(double* re, double* im, int lg, const StageTwiddles& w) {
 class Conversion {
   public:
     explicit Conversion(std::int32_t n)
-        : n_(n), L_(CepstrumLength), H_(L_ / 2), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4),
-          lgL_(Log2(L_)), lgS_(Log2(S_)), lgR_(lgS_ - 1), row_(M0_ / 2 + 24), rowBits_(lgS_ - 3) {
+        : n_(n), L_(CepstrumLength), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4), lgL_(Log2(L_)),
+          lgS_(Log2(S_)), lgR_(lgS_ - 1), row_(M0_ / 2 + 24), rowBits_(lgS_ - 3) {
         q_.t = SineTable.data();
         q_.period = TablePeriod;
         q_.half = tableHalf;
@@ -758,7 +758,7 @@ class Conversion {
     }
 
     std::int32_t n_;
-    std::int32_t L_, H_, S_, R_, M0_; // L, L/2, S, S/2, S/4
+    std::int32_t L_, S_, R_, M0_; // L, S, S/2, S/4
     int lgL_, lgS_, lgR_;
     std::int32_t row_; // length of one residue row of bins_, M0/2 + 1 and a gap
     int rowBits_;      // log2(M0/2): the bits of q reversed within a row
