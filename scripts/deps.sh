@@ -10,6 +10,7 @@ packages=(
   libcli11-dev                           # tarn-cli's arguments
   libgtest-dev                           # tests
   libbenchmark-dev libfftw3-dev          # benchmarks (FFTW is only the speed baseline)
+  clang libclang-rt-14-dev llvm          # fuzzing and sanitizer builds (readable reports)
 )
 
 missing=()

@@ -9,6 +9,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/deps.sh"
 build="${TARN_FUZZ_BUILD_DIR:-$root/build-harden-fuzz}"
 seconds="${1:-60}"
 shift || true

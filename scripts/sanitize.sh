@@ -8,6 +8,7 @@
 set -euo pipefail
 
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+"$root/scripts/deps.sh"
 build="${TARN_SANITIZE_BUILD_DIR:-$root/build-harden-asan}"
 
 # Also in force while the build lists each test executable's cases.
