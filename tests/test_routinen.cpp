@@ -216,6 +216,22 @@ TEST_F(BandDesign, MagnitudesFollowTheShapeDownToTheFloor) {
     }
 }
 
+TEST_F(BandDesign, MinimumPhaseLowPassPassesTheBassAtUnityGain) {
+    // With DC left out of the design, the cepstrum sees a hole at 0 Hz and lifts the whole
+    // bass region by about 1 dB.
+    window.minimumPhase = true;
+    SamplePeriod = 1.0 / 48000.0;
+    for (int order : {4, 10, 30}) {
+        DesignLowPass(order, 80);
+        const auto m = Magnitudes();
+        for (std::int32_t k = 1; k * 48000.0 / N <= 40.0; ++k) {
+            const double designed = Shape(k * 48000.0 / N, 80, order);
+            ASSERT_NEAR(20 * std::log10(m[k] / designed), 0.0, 0.01) << order << " " << k;
+        }
+        EXPECT_NEAR(Sum(SpecRe), 1.0, 1e-6) << order;
+    }
+}
+
 TEST_F(BandDesign, OrderFiftyStaysFinite) {
     SamplePeriod = 1.0 / 48000.0;
     DesignBandPass(50, 20, 20000);
