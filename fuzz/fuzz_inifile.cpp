@@ -31,6 +31,7 @@ void RemoveScratch() {
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "IniFile: %s\n", what);
+    RemoveScratch(); // abort() skips the atexit handler
     std::abort();
 }
 
