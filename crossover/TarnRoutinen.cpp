@@ -151,18 +151,14 @@ Corner MakeCorner(long double x, long long exponent) {
     return c;
 }
 
-// Low-pass shape 1 / sqrt(1 + f^(2n) / x^(2n)); fPower is f^(2n) for the wide form. The
-// quotient f^(2n) / x^(2n) is formed in the wide range (as a product with the corner's
-// inverse power, the same for every bin), then the rest in double: a quotient beyond the
+// The quotient f^(2n) / x^(2n) of the low-pass shape 1 / sqrt(1 + f^(2n) / x^(2n)); fPower
+// is f^(2n) for the wide form. The quotient is formed in the wide range (as a product with the
+// corner's inverse power, the same for every bin), then the rest in double: a quotient beyond the
 // double range gives infinity and so the exact limit 0. The form (f/x)^(2n) stands in where
 // the separate powers leave even the wide range, which only orders far beyond 50 can cause.
-double LowShape(long double f, long double fPower, const Corner& corner, long long exponent) {
-    double ratio;
-    if (corner.wide && std::isfinite(fPower))
-        ratio = static_cast<double>(fPower * corner.inverse);
-    else
-        ratio = static_cast<double>(IntegerPower(f / corner.value, exponent));
-    return 1.0 / std::sqrt(1.0 + ratio);
+double ShapeRatio(long double f, long double fPower, const Corner& corner, long long exponent) {
+    if (corner.wide && std::isfinite(fPower)) return static_cast<double>(fPower * corner.inverse);
+    return static_cast<double>(IntegerPower(f / corner.value, exponent));
 }
 
 constexpr long double Pi = 3.141592653589793238462643383279502884L;
@@ -209,29 +205,46 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     // a low-pass passes DC, a high-pass and a band-pass hold it at the floor. Left empty,
     // its magnitude would be decided by rounding noise, which the minimum-phase conversion
     // turns into about 1 dB of error across the whole low-frequency passband.
+    // The wide-range quotients first, then the rest in plain doubles, a loop the compiler
+    // can run several bins at a time.
     const BinPowers& bins = PowersFor(exponent);
-    for (std::int32_t k = 0; k <= half; ++k) {
-        const long double f = bins.f[k];
-        const long double fPower = bins.power[k];
-        double m;
-        switch (shape) {
-        case Shape::LowPass:
-            m = LowShape(f, fPower, lowCorner, exponent);
-            break;
-        case Shape::HighPass:
-            m = 1.0 - LowShape(f, fPower, lowCorner, exponent);
-            break;
-        case Shape::BandPass: {
-            double h = 1.0 - LowShape(f, fPower, highCorner, exponent);
-            if (h < MagnitudeFloor) h = MagnitudeFloor;
-            m = LowShape(f, fPower, lowCorner, exponent) * h;
-            break;
+    static std::vector<double> lowRatio, highRatio;
+    lowRatio.resize(half + 1);
+    highRatio.resize(half + 1);
+    for (std::int32_t k = 0; k <= half; ++k)
+        lowRatio[k] = ShapeRatio(bins.f[k], bins.power[k], lowCorner, exponent);
+    if (shape == Shape::BandPass)
+        for (std::int32_t k = 0; k <= half; ++k)
+            highRatio[k] = ShapeRatio(bins.f[k], bins.power[k], highCorner, exponent);
+
+    const double* lr = lowRatio.data();
+    const double* hr = highRatio.data();
+    const double floor = MagnitudeFloor;
+    switch (shape) {
+    case Shape::LowPass:
+        for (std::int32_t k = 0; k <= half; ++k) {
+            const double m = 1.0 / std::sqrt(1.0 + lr[k]);
+            re[k] = m < floor ? floor : m;
         }
+        break;
+    case Shape::HighPass:
+        for (std::int32_t k = 0; k <= half; ++k) {
+            const double m = 1.0 - 1.0 / std::sqrt(1.0 + lr[k]);
+            re[k] = m < floor ? floor : m;
         }
-        re[k] = m < MagnitudeFloor ? MagnitudeFloor : m;
-        // A phase of k * pi delays every bin by N/2 samples: linear phase, peak at N/2.
-        im[k] = static_cast<double>(static_cast<long double>(k) * Pi);
+        break;
+    case Shape::BandPass:
+        for (std::int32_t k = 0; k <= half; ++k) {
+            double h = 1.0 - 1.0 / std::sqrt(1.0 + hr[k]);
+            h = h < floor ? floor : h;
+            const double m = 1.0 / std::sqrt(1.0 + lr[k]) * h;
+            re[k] = m < floor ? floor : m;
+        }
+        break;
     }
+    // A phase of k * pi delays every bin by N/2 samples: linear phase, peak at N/2.
+    for (std::int32_t k = 0; k <= half; ++k)
+        im[k] = static_cast<double>(static_cast<long double>(k) * Pi);
     im[half] = 0.0; // the Nyquist bin of a real signal is real
     PolarToRect();
     SpecIm[half] = 0.0;

@@ -317,13 +317,14 @@ void InverseRealFFT() {
     double* re = SpecRe.data();
     double* im = SpecIm.data();
 
-    for (std::int32_t k = n / 2 + 1; k < n; ++k) {
-        re[k] = re[n - k];
-        im[k] = -im[n - k];
-    }
     // The inverse of a real signal's spectrum through a forward transform: with the
     // Hartley-like sum re + im, the forward transform's re + im is n times the signal.
-    for (std::int32_t k = 0; k < n; ++k)
+    // The upper bins are the conjugate mirror of the lower ones; they are completed and
+    // summed in one step, before the lower bins change. Their imaginary parts are not
+    // stored, as the forward transform of a real sequence does not read them.
+    for (std::int32_t k = n / 2 + 1; k < n; ++k)
+        re[k] = re[n - k] + -im[n - k];
+    for (std::int32_t k = 0; k <= n / 2; ++k)
         re[k] = re[k] + im[k];
 
     RealFFT();
