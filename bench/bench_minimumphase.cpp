@@ -6,6 +6,8 @@
 //       --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
+#include "bench/FiveWayRun.h"
+
 #include <algorithm>
 #include <filesystem>
 #include <string>
@@ -100,30 +102,8 @@ void BM_FftwFourTransforms(benchmark::State& state) {
 }
 BENCHMARK(BM_FftwFourTransforms)->Unit(benchmark::kMillisecond);
 
-// Everything a press of "Calc Crossover" does for five minimum-phase ways at 48000 Hz:
-// stale files, settings, five designs, five conversions and ten ".dbl" files.
 void BM_FiveWayMinimumPhaseRun(benchmark::State& state) {
-    namespace fs = std::filesystem;
-    const fs::path dir =
-        fs::temp_directory_path() / ("tarn-bench-mp-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    tarn::ProjectPath = dir.string() + tarn::PathSeparator;
-    tarn::DoublePrecision = true;
-    tarn::HeadlessWindow window;
-    window.minimumPhase = true;
-    window.radio48 = true;
-    window.fields[0] = "80";
-    window.fields[1] = "500";
-    window.fields[2] = "3000";
-    window.fields[3] = "8000";
-    tarn::ScopedWindow scoped(window);
-    for (auto _ : state) {
-        if (!tarn::XOButtonClick() || !window.errors.empty()) {
-            state.SkipWithError("the run failed");
-            break;
-        }
-    }
-    fs::remove_all(dir);
+    tarn::bench::FiveWayRun(state, true);
 }
 BENCHMARK(BM_FiveWayMinimumPhaseRun)->Unit(benchmark::kMillisecond);
 

@@ -4,6 +4,8 @@
 //   build/bench/tarn_bench --benchmark_repetitions=9 --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
+#include "bench/FiveWayRun.h"
+
 #include <algorithm>
 #include <complex>
 #include <cstring>
@@ -84,30 +86,8 @@ void BM_DesignBandPass(benchmark::State& state) {
 }
 BENCHMARK(BM_DesignBandPass)->Arg(10)->Arg(50)->Unit(benchmark::kMicrosecond);
 
-// Everything a press of "Calc Crossover" does for five linear-phase ways: stale files,
-// settings, five designs and ten ".dbl" files in a scratch directory.
 void BM_FiveWayLinearRun(benchmark::State& state) {
-    namespace fs = std::filesystem;
-    const fs::path dir =
-        fs::temp_directory_path() / ("tarn-bench-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    tarn::ProjectPath = dir.string() + tarn::PathSeparator;
-    tarn::DoublePrecision = true;
-    tarn::HeadlessWindow window;
-    window.minimumPhase = false;
-    window.radio48 = true;
-    window.fields[0] = "80";
-    window.fields[1] = "500";
-    window.fields[2] = "3000";
-    window.fields[3] = "8000";
-    tarn::ScopedWindow scoped(window);
-    for (auto _ : state) {
-        if (!tarn::XOButtonClick() || !window.errors.empty()) {
-            state.SkipWithError("the run failed");
-            break;
-        }
-    }
-    fs::remove_all(dir);
+    tarn::bench::FiveWayRun(state, false);
 }
 BENCHMARK(BM_FiveWayLinearRun)->Unit(benchmark::kMillisecond);
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <iterator>
 #include <regex>
+#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -82,6 +83,15 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& c
     ::close(out);
     ::close(err);
     return r;
+}
+
+ProcessResult RunWords(const std::string& program, const std::string& arguments,
+                       const fs::path& cwd) {
+    std::vector<std::string> argv{program};
+    std::istringstream words(arguments);
+    for (std::string word; words >> word;)
+        argv.push_back(word);
+    return RunProcess(argv, cwd);
 }
 
 TreePicture PictureOf(const fs::path& root) {

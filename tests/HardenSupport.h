@@ -24,6 +24,11 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const std::filesy
                          const std::vector<std::string>& environment = {},
                          const std::function<void()>& inChild = {});
 
+// RunProcess for program with arguments given as one text of blank-separated words (no
+// quoting: for arguments without blanks).
+ProcessResult RunWords(const std::string& program, const std::string& arguments,
+                       const std::filesystem::path& cwd);
+
 // Every entry under root (relative path -> type, permissions, size and a hash of the
 // contents), so that two pictures differ when anything under root was written.
 using TreePicture = std::map<std::string, std::string>;

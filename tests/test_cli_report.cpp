@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
 #include <vector>
 
+#include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 
 #ifndef TARN_CLI_PATH
@@ -19,25 +19,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-    int status;
-    std::string out;
-    std::string err;
-};
+using Result = test::ProcessResult;
 
 class Report : public ::testing::Test {
   protected:
-    // Runs tarn-cli in the scratch directory with the given (shell-quoted) arguments.
+    // Runs tarn-cli in the scratch directory with the given blank-separated arguments.
     Result Run(const std::string& arguments) {
-        const fs::path out = dir.Path() / ".out";
-        const fs::path err = dir.Path() / ".err";
-        const std::string command = "cd '" + dir.Path().string() + "' && '" TARN_CLI_PATH "' " +
-                                    arguments + " >'" + out.string() + "' 2>'" + err.string() + "'";
-        const int raw = std::system(command.c_str());
-        Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, test::ReadText(out), test::ReadText(err)};
-        fs::remove(out);
-        fs::remove(err);
-        return r;
+        return test::RunWords(TARN_CLI_PATH, arguments, dir.Path());
     }
 
     static std::vector<std::string> Lines(const std::string& text) {

@@ -1,0 +1,42 @@
+// The whole of a press of "Calc Crossover" for the example five-way design at 48000 Hz:
+// stale files, settings, five designs (and conversions) and ten ".dbl" files, written into
+// a scratch directory. Shared by the benchmarks of both phases.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "app/Driver.h"
+#include "app/HeadlessWindow.h"
+#include "crossover/Tarndef.h"
+
+namespace tarn::bench {
+
+inline void FiveWayRun(benchmark::State& state, bool minimumPhase) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("tarn-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    ProjectPath = dir.string() + PathSeparator;
+    DoublePrecision = true;
+    HeadlessWindow window;
+    window.minimumPhase = minimumPhase;
+    window.radio48 = true;
+    window.fields[0] = "80";
+    window.fields[1] = "500";
+    window.fields[2] = "3000";
+    window.fields[3] = "8000";
+    ScopedWindow scoped(window);
+    for (auto _ : state) {
+        if (!XOButtonClick() || !window.errors.empty()) {
+            state.SkipWithError("the run failed");
+            break;
+        }
+    }
+    fs::remove_all(dir);
+}
+
+} // namespace tarn::bench
