@@ -8,6 +8,8 @@ CliParse ParseCliOptions(int argc, const char* const* argv, std::ostream& out, s
     CLI::App app{"Tarn: designs the FIR filters of a multi-way loudspeaker crossover and writes "
                  "one left and one right coefficient file per band into the project directory.",
                  "tarn-cli"};
+    app.footer("tarn-cli report [--project DIR]: prints the response table (peak, delay, "
+               "band edges, the sum's flatness) of the coefficient files already in DIR.");
     CliOptions options;
     std::string phase = "minimum";
     app.add_option("--project", options.project,
