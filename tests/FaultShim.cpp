@@ -33,14 +33,14 @@ template <typename F> F Next(const char* name) {
 void ReadEnvironment() {
     if (environmentRead) return;
     environmentRead = true;
-    const char* fault = std::getenv("TARN_FAULT");
-    if (!fault || !*fault) return;
+    const char* request = std::getenv("TARN_FAULT");
+    if (!request || !*request) return;
     char call[16] = {};
     char part[256] = {};
     int error = 0;
     long shortBytes = -1;
     int skip = 0;
-    if (std::sscanf(fault, "%15[^:]:%255[^:]:%d:%ld:%d", call, part, &error, &shortBytes, &skip) < 3)
+    if (std::sscanf(request, "%15[^:]:%255[^:]:%d:%ld:%d", call, part, &error, &shortBytes, &skip) < 3)
         return;
     const std::string c = call;
     const int kind = c == "write"    ? TarnFaultWrite
