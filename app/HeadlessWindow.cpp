@@ -17,6 +17,14 @@ void HeadlessWindow::ShowError(const std::string& text) {
     if (onError) onError(text);
 }
 
+void HeadlessWindow::SetFields(const std::string& f1, const std::string& f2, const std::string& f3,
+                               const std::string& f4) {
+    fields[0] = f1;
+    fields[1] = f2;
+    fields[2] = f3;
+    fields[3] = f4;
+}
+
 std::string HeadlessWindow::FieldText(int field) {
     return fields[field - 1];
 }

@@ -40,6 +40,10 @@ class HeadlessWindow : public WindowOperations {
     std::function<void(const std::string&)> onError;
     std::function<void(const std::string&)> onFileWritten;
 
+    // The four frequency fields at once, fg1Edit first.
+    void SetFields(const std::string& f1, const std::string& f2, const std::string& f3,
+                   const std::string& f4);
+
     void ProcessMessages() override;
     void ShowMessage(const std::string& text) override;
     void ShowError(const std::string& text) override;

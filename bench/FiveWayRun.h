@@ -25,10 +25,7 @@ inline void FiveWayRun(benchmark::State& state, bool minimumPhase) {
     HeadlessWindow window;
     window.minimumPhase = minimumPhase;
     window.radio48 = true;
-    window.fields[0] = "80";
-    window.fields[1] = "500";
-    window.fields[2] = "3000";
-    window.fields[3] = "8000";
+    window.SetFields("80", "500", "3000", "8000");
     ScopedWindow scoped(window);
     for (auto _ : state) {
         if (!XOButtonClick() || !window.errors.empty()) {

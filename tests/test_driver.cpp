@@ -29,14 +29,6 @@ class Driver : public ::testing::Test {
         DoublePrecision = true;
     }
 
-    void Fields(const std::string& f1, const std::string& f2, const std::string& f3,
-                const std::string& f4) {
-        window.fields[0] = f1;
-        window.fields[1] = f2;
-        window.fields[2] = f3;
-        window.fields[3] = f4;
-    }
-
     // Runs the calculation as the window's handler does; returns the error box texts.
     std::vector<std::string> Press() {
         RunHandler([] { XOButtonClick(); });
@@ -83,7 +75,7 @@ TEST_F(Driver, EmptyFieldsGiveAOneWayUnitImpulse) {
 }
 
 TEST_F(Driver, FirstUnusableFieldDecidesTheWaysAndTheRestIsEmptied) {
-    Fields("500", "", "2000", "8000");
+    window.SetFields("500", "", "2000", "8000");
     EXPECT_TRUE(Press().empty());
     EXPECT_EQ(test::FileNames(dir.Path()),
               Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOHighL44.dbl",
@@ -100,7 +92,7 @@ TEST_F(Driver, FirstUnusableFieldDecidesTheWaysAndTheRestIsEmptied) {
 
     for (const char* unusable : {"0", "-5", "abc", "80 "}) {
         window.messages.clear();
-        Fields("500", "1000", unusable, "8000");
+        window.SetFields("500", "1000", unusable, "8000");
         Press();
         EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"})
             << unusable;
@@ -119,8 +111,8 @@ TEST_F(Driver, BandTableForEveryNumberOfWays) {
     for (const auto& [ways, words] : bands) {
         window.filesWritten.clear();
         window.messages.clear();
-        Fields(texts[0], ways > 2 ? texts[1] : "", ways > 3 ? texts[2] : "",
-               ways > 4 ? texts[3] : "");
+        window.SetFields(texts[0], ways > 2 ? texts[1] : "", ways > 3 ? texts[2] : "",
+                         ways > 4 ? texts[3] : "");
         Press();
         std::vector<std::string> expected = {"TarnProject.ini"};
         std::vector<std::string> order;
@@ -138,7 +130,7 @@ TEST_F(Driver, BandTableForEveryNumberOfWays) {
 }
 
 TEST_F(Driver, BandsAreTheDesignsOfTheirEdgesAndLeftEqualsRight) {
-    Fields("100", "800", "2500", "9000");
+    window.SetFields("100", "800", "2500", "9000");
     window.filterOrderText = "6";
     Press();
     SamplePeriod = 1.0 / 44100;
@@ -164,7 +156,7 @@ TEST_F(Driver, BandsAreTheDesignsOfTheirEdgesAndLeftEqualsRight) {
 }
 
 TEST_F(Driver, FieldTextsAreStoredAsTypedAndReadAsNumbers) {
-    Fields("1,5", "abc", "", "");
+    window.SetFields("1,5", "abc", "", "");
     window.filterOrderText = "";
     Press();
     // An empty spin edit reads as 1; the comma is a decimal sign.
@@ -184,7 +176,7 @@ TEST_F(Driver, FieldTextsAreStoredAsTypedAndReadAsNumbers) {
 TEST_F(Driver, RateAndPrecisionChooseNamesAndFormats) {
     window.radio48 = true;
     DoublePrecision = false;
-    Fields("500", "", "", "");
+    window.SetFields("500", "", "", "");
     Press();
     EXPECT_EQ(SamplePeriod, 1.0 / 48000.0);
     EXPECT_EQ(RateTag, "48");
@@ -203,7 +195,7 @@ TEST_F(Driver, RateAndPrecisionChooseNamesAndFormats) {
 }
 
 TEST_F(Driver, TheWindowIsBusyDuringTheRunAndShowsFullProgressWithTheMessage) {
-    Fields("500", "", "", "");
+    window.SetFields("500", "", "", "");
     std::vector<std::pair<int, bool>> duringRun;
     window.onPump = [&] { duringRun.emplace_back(window.cursor, window.timerEnabled); };
     int progressAtMessage = -1;
@@ -227,7 +219,7 @@ TEST_F(Driver, TheWindowIsBusyDuringTheRunAndShowsFullProgressWithTheMessage) {
 }
 
 TEST_F(Driver, ASecondPressDuringARunDoesNothing) {
-    Fields("500", "", "", "");
+    window.SetFields("500", "", "", "");
     int nested = 0;
     bool nestedResult = true;
     window.onPump = [&] {
@@ -246,7 +238,7 @@ TEST_F(Driver, ASecondPressDuringARunDoesNothing) {
 
 TEST_F(Driver, OverflowingTextEndsTheRunBeforeAnythingIsStored) {
     test::WriteText(dir.Path() / "XOLowL44.dbl", "stale");
-    Fields("500", "1e39", "", "");
+    window.SetFields("500", "1e39", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{"Floating point overflow."});
     EXPECT_FALSE(fs::exists(dir.Path() / "TarnProject.ini"));
     EXPECT_FALSE(fs::exists(dir.Path() / "XOLowL44.dbl")); // stale files were removed first
@@ -257,7 +249,7 @@ TEST_F(Driver, OverflowingTextEndsTheRunBeforeAnythingIsStored) {
 
 TEST_F(Driver, MissingProjectDirectoryFailsAtTheFirstSettingsWrite) {
     ProjectPath = dir.Prefix() + "gone" + PathSeparator;
-    Fields("500", "", "", "");
+    window.SetFields("500", "", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{"In " + ProjectPath +
                                                 "TarnProject.ini kann nicht geschrieben werden."});
     EXPECT_EQ(window.fields[1], "");
@@ -267,7 +259,7 @@ TEST_F(Driver, MissingProjectDirectoryFailsAtTheFirstSettingsWrite) {
 }
 
 TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
-    Fields("500", "2000", "", "");
+    window.SetFields("500", "2000", "", "");
     const auto blocked = dir.Path() / "XOMidR44.dbl";
     test::WriteText(blocked, "keep");
     fs::permissions(blocked, fs::perms::owner_read);

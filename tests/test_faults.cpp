@@ -119,17 +119,9 @@ class Faults : public ::testing::Test {
         DoublePrecision = true;
         window.minimumPhase = false;
         window.cursor = 7; // whatever the application showed before the run
-        Fields("500", "2000", "", "");
+        window.SetFields("500", "2000", "", "");
     }
     void TearDown() override { tarn_fault_disarm(); }
-
-    void Fields(const std::string& f1, const std::string& f2, const std::string& f3,
-                const std::string& f4) {
-        window.fields[0] = f1;
-        window.fields[1] = f2;
-        window.fields[2] = f3;
-        window.fields[3] = f4;
-    }
 
     // One press of "Calc Crossover" as the window makes it; the error box texts.
     std::vector<std::string> Press() {
@@ -214,7 +206,7 @@ TEST_F(Faults, ProjectDirectoryRemovedBeforeOrDuringTheRun) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.when);
         fs::create_directory(project);
-        Fields("300", "1200", "5000", "x");
+        window.SetFields("300", "1200", "5000", "x");
         const auto outside = Outside(test::PictureOf(root.Path()));
         window.onPump = nullptr;
         if (c.beforeRun)
@@ -232,7 +224,7 @@ TEST_F(Faults, ProjectDirectoryRemovedBeforeOrDuringTheRun) {
 }
 
 TEST_F(Faults, ProjectDirectoryReplacedDuringTheRun) {
-    Fields("300", "1200", "5000", "");
+    window.SetFields("300", "1200", "5000", "");
     const Files expected = CleanRun();
     // Removed and made afresh (by another program) after the first band: the later bands
     // land complete in the new directory.
@@ -266,7 +258,7 @@ TEST_F(Faults, BlockedTargetsEndTheRunAndStayUntouched) {
         SCOPED_TRACE(c.name);
         fs::remove_all(project);
         fs::create_directory(project);
-        Fields("500", "2000", "", "");
+        window.SetFields("500", "2000", "", "");
         window.radio48 = c.rate48;
         DoublePrecision = !c.rate48;
         const Files expected = CleanRun();
@@ -312,7 +304,7 @@ TEST_F(Faults, FileSizeLimitMidRunIsADiskFull) {
     // Under the same limit, 32-bit files fit.
     window.onPump = nullptr;
     DoublePrecision = false;
-    Fields("500", "2000", "", "");
+    window.SetFields("500", "2000", "", "");
     const Files singles = CleanRun();
     EXPECT_TRUE(Press().empty());
     EXPECT_EQ(window.filesWritten.size(), 6u);
@@ -322,7 +314,7 @@ TEST_F(Faults, FileSizeLimitMidRunIsADiskFull) {
 }
 
 TEST_F(Faults, SmallFileSystemFillsUpMidRun) {
-    Fields("500", "2000", "abc", "");
+    window.SetFields("500", "2000", "abc", "");
     const Files expected = CleanRun();
     // Room for the settings and the first band's two 512 KiB files, not for a third.
     Tmpfs disk(project, "size=1100k,mode=0755");
@@ -346,7 +338,7 @@ TEST_F(Faults, SmallFileSystemFillsUpMidRun) {
         }
         ::close(fd);
     }
-    Fields("500", "2000", "abc", "");
+    window.SetFields("500", "2000", "abc", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
     ExpectIdle();
     EXPECT_EQ(test::ReadText(project / "TarnProject.ini"), settings);
@@ -386,7 +378,7 @@ TEST_F(Faults, FileSystemTurnsReadOnly) {
 
     // Read-only from the start: the settings are the first write.
     window.onPump = nullptr;
-    Fields("500", "2000", "", "");
+    window.SetFields("500", "2000", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
     ExpectIdle();
     EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
@@ -445,7 +437,7 @@ TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Fields("500", "2000", "", "");
+        window.SetFields("500", "2000", "", "");
         tarn_fault_arm(c.call, "XOMidR44", c.error, c.shortBytes, 0, 1);
         EXPECT_EQ(Press(), std::vector<std::string>{c.message});
         EXPECT_EQ(tarn_fault_hits(), 1);
@@ -479,7 +471,7 @@ TEST_F(Faults, UnwritableProjectSettingsEndTheRunBeforeAnyBand) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         test::WriteText(ini, old);
-        Fields("500", "2000", "x", "");
+        window.SetFields("500", "2000", "x", "");
         c.arrange();
         EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
         tarn_fault_disarm();
@@ -501,7 +493,7 @@ TEST_F(Faults, UnwritableProjectSettingsEndTheRunBeforeAnyBand) {
     // Failing at the fifth write: the four frequency texts are stored, the rest not.
     test::WriteText(ini, old);
     tarn_fault_arm(TarnFaultRename, "TarnProject.ini", EIO, -1, 4, 1);
-    Fields("123", "456", "", "");
+    window.SetFields("123", "456", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
     ExpectIdle();
     const IniFile stored(ini.string());
@@ -554,7 +546,7 @@ TEST_F(AppSettingsFaults, FailedStartUpWriteKeepsTheOldFileAndTheDefaults) {
         EXPECT_EQ(test::FileNames(app), std::vector<std::string>{"Tarn.ini"});
     }
     // The default project is there all the same, and a calculation works in it.
-    Fields("500", "", "", "");
+    window.SetFields("500", "", "", "");
     EXPECT_TRUE(Press().empty());
     EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
 }

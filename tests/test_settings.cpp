@@ -316,10 +316,7 @@ TEST_F(SettingsTest, CalculationsAndProjectsSurviveARestart) {
     ASSERT_TRUE(fs::is_directory(DefaultProject()));
     ASSERT_EQ(Get(TarnIni()), StoredDefault());
     first.minimumPhase = false;
-    first.fields[0] = "80";
-    first.fields[1] = "";
-    first.fields[2] = "2000";
-    first.fields[3] = "1,5";
+    first.SetFields("80", "", "2000", "1,5");
     first.filterOrderText = "12";
     {
         ScopedWindow scoped(first);
