@@ -246,16 +246,21 @@ void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
 
 // The first stage, whose twiddles are all 1: radix-2 on pairs when log2(count) is odd,
 // radix-4 on groups of four otherwise.
+// Radix-2 butterflies between neighbours (b, b + 1), which need no twiddle.
+void NeighbourButterflies(double* __restrict re, double* __restrict im, std::int32_t count) {
+    for (std::int32_t b = 0; b < count; b += 2) {
+        const double ar = re[b], ai = im[b], br = re[b + 1], bi = im[b + 1];
+        re[b] = ar + br;
+        im[b] = ai + bi;
+        re[b + 1] = ar - br;
+        im[b + 1] = ai - bi;
+    }
+}
+
 template <bool Inverse>
 void FirstStage(double* __restrict re, double* __restrict im, std::int32_t count, int lg) {
     if (lg & 1) {
-        for (std::int32_t b = 0; b < count; b += 2) {
-            const double ar = re[b], ai = im[b], br = re[b + 1], bi = im[b + 1];
-            re[b] = ar + br;
-            im[b] = ai + bi;
-            re[b + 1] = ar - br;
-            im[b + 1] = ai - bi;
-        }
+        NeighbourButterflies(re, im, count);
         return;
     }
     if (count < 4) return;
@@ -383,13 +388,7 @@ void TransformDif(double* re, double* im, int lg, const StageTwiddles& w) {
     }
     // The last stage, with twiddles 1: radix-2 on pairs or radix-4 on groups of four.
     if (span == 1) {
-        for (std::int32_t b = 0; b < count; b += 2) {
-            const double ar = re[b], ai = im[b], br = re[b + 1], bi = im[b + 1];
-            re[b] = ar + br;
-            im[b] = ai + bi;
-            re[b + 1] = ar - br;
-            im[b + 1] = ai - bi;
-        }
+        NeighbourButterflies(re, im, count);
     } else if (span == 2) {
         for (std::int32_t b = 0; b < count; b += 4) {
             const double sumRe = re[b] + re[b + 2], sumIm = im[b] + im[b + 2];
