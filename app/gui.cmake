@@ -1,5 +1,5 @@
 # The Qt 6 desktop window: the window library, the `tarn` program, its icon and desktop
-# entry, the install rules, the window tests and the helper that renders the window to a PNG.
+# entry, the install rules, the window tests and the helper that renders the windows to PNGs.
 # Included from the top-level CMakeLists.txt, so paths are relative to this file's folder.
 
 find_package(Qt6 6.2 REQUIRED COMPONENTS Widgets Charts)
@@ -33,17 +33,10 @@ add_executable(tarn WIN32 ${CMAKE_CURRENT_LIST_DIR}/Tarn.cpp)
 target_link_libraries(tarn PRIVATE tarn_window)
 set_target_properties(tarn PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
-# Renders the real window to a PNG for the README (scripts/render_window.sh builds it).
-add_executable(tarn-render-window EXCLUDE_FROM_ALL
-  ${CMAKE_CURRENT_LIST_DIR}/../scripts/render_window.cpp)
-target_link_libraries(tarn-render-window PRIVATE tarn_window)
-set_target_properties(tarn-render-window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
-
-# Renders the response window after an example run (scripts/render_response.sh builds it).
-add_executable(tarn-render-response EXCLUDE_FROM_ALL
-  ${CMAKE_CURRENT_LIST_DIR}/../scripts/render_response.cpp)
-target_link_libraries(tarn-render-response PRIVATE tarn_window)
-set_target_properties(tarn-render-response PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
+# Renders the main and the response window to PNGs for the README (scripts/render.sh).
+add_executable(tarn-render EXCLUDE_FROM_ALL ${CMAKE_CURRENT_LIST_DIR}/../scripts/render.cpp)
+target_link_libraries(tarn-render PRIVATE tarn_window)
+set_target_properties(tarn-render PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
 
 install(TARGETS tarn RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${TARN_RESOURCE_DIR}/tarn.desktop

@@ -1,0 +1,105 @@
+// Renders the real windows to PNG pictures for the README. Needs no display: it runs on
+// Qt's offscreen platform unless another one is asked for.
+//
+// Usage: tarn-render window OUTPUT.png
+//          the main window after start-up, with 80, 500 and 3000 typed into the fields
+//        tarn-render response OUTPUT.png [linear]
+//          the response window after the five-way example design (48000 Hz, 80, 500, 3000
+//          and 8000 Hz, order 10), minimum phase unless "linear" is given
+#include <QApplication>
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <cstring>
+
+#include "app/ResponseWindow.h"
+#include "app/Tarn_Unit.h"
+
+namespace {
+
+// Types the text key by key, so the field goes through the same path as a user's typing.
+void Type(QWidget* widget, const QString& text) {
+    widget->setFocus();
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(widget, &press);
+        QCoreApplication::sendEvent(widget, &release);
+    }
+}
+
+QWidget* MainWindowPicture(TForm1& form) {
+    Type(form.fg1Edit, QStringLiteral("80"));
+    Type(form.fg2Edit, QStringLiteral("500"));
+    Type(form.fg3Edit, QStringLiteral("3000"));
+    form.XOButton->setFocus();
+    return &form;
+}
+
+QWidget* ResponsePicture(TForm1& form, bool linear) {
+    form.Radio48->setChecked(true);
+    form.Minimumphasecheckbox->setChecked(!linear);
+    form.fg1Edit->setText(QStringLiteral("80"));
+    form.fg2Edit->setText(QStringLiteral("500"));
+    form.fg3Edit->setText(QStringLiteral("3000"));
+    form.fg4Edit->setText(QStringLiteral("8000"));
+    form.Response1->trigger();
+
+    // Dismisses the completion message as soon as it is up.
+    QTimer answer;
+    QObject::connect(&answer, &QTimer::timeout, [] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+            box->accept();
+    });
+    answer.start(20);
+    form.XOButtonClick();
+    return form.ResponseWindow1;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    const bool window = argc == 3 && std::strcmp(argv[1], "window") == 0;
+    const bool response = (argc == 3 || argc == 4) && std::strcmp(argv[1], "response") == 0 &&
+                          (argc == 3 || std::strcmp(argv[3], "linear") == 0);
+    if (!window && !response) {
+        std::fprintf(stderr,
+                     "usage: %s window OUTPUT.png\n       %s response OUTPUT.png [linear]\n",
+                     argv[0], argv[0]);
+        return 2;
+    }
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+
+    tarn::TarnApplication application(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarn"));
+    QApplication::setWindowIcon(tarn::ProgramIcon());
+
+    // A throw-away application directory: start-up creates its "MyFirstProject" there, not
+    // in the build tree, and an example run writes its files into it.
+    QTemporaryDir appDir;
+    if (!appDir.isValid()) {
+        std::fprintf(stderr, "cannot create a temporary directory\n");
+        return 1;
+    }
+    TForm1 form(appDir.path().toStdString() + "/");
+    form.show();
+    QCoreApplication::processEvents();
+
+    QWidget* shown = window ? MainWindowPicture(form) : ResponsePicture(form, argc == 4);
+    for (int i = 0; i < 5; ++i)
+        QCoreApplication::processEvents();
+
+    if (!shown->grab().save(QString::fromLocal8Bit(argv[2]), "PNG")) {
+        std::fprintf(stderr, "cannot write %s\n", argv[2]);
+        return 1;
+    }
+    return 0;
+}
