@@ -26,8 +26,8 @@
 
 #include "analysis/CoefficientSet.h"
 #include "analysis/Response.h"
-#include "app/Driver.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
 
 namespace tarn {
 

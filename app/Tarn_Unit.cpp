@@ -28,10 +28,10 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "app/Driver.h"
 #include "app/ResponseWindow.h"
-#include "app/Settings.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/Settings.h"
 
 TForm1* Form1 = nullptr;
 

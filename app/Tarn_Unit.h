@@ -16,7 +16,7 @@
 #include <optional>
 #include <string>
 
-#include "app/WindowOperations.h"
+#include "project/WindowOperations.h"
 
 class QAction;
 class QCheckBox;

@@ -10,9 +10,9 @@
 
 #include <unistd.h>
 
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
 
 namespace tarn::bench {
 

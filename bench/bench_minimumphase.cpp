@@ -16,10 +16,10 @@
 #include <fftw3.h>
 #include <unistd.h>
 
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 #include "spectral/MinimumPhase.h"
 

@@ -14,9 +14,9 @@
 #include "analysis/CoefficientSet.h"
 #include "analysis/RealTransform.h"
 #include "analysis/Response.h"
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
 
 namespace {
 

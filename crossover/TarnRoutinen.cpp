@@ -1,5 +1,6 @@
 #include "crossover/TarnRoutinen.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cfloat>
 #include <charconv>
@@ -18,7 +19,7 @@
 #include <unistd.h>
 #endif
 
-#include "app/WindowOperations.h"
+#include "core/Host.h"
 #include "crossover/Tarndef.h"
 #include "spectral/FastFourier.h"
 
@@ -249,7 +250,7 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     PolarToRect();
     SpecIm[half] = 0.0;
     InverseRealFFT();
-    if (Window().MinimumPhaseOption()) MinimumPhase(SpecLength - 1);
+    if (CurrentHost().MinimumPhaseOption()) MinimumPhase(SpecLength - 1);
 }
 
 } // namespace
@@ -420,7 +421,7 @@ void WriteCoefficients(const std::string& name) {
     static_assert(sizeof(double) == 8 && sizeof(float) == 4);
     const std::string target = ProjectPath + fileName;
     PublishFile(target, fileName, data, size);
-    Window().FileWritten(target);
+    CurrentHost().FileWritten(target);
 }
 
 void DeleteOutputs() {

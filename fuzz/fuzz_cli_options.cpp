@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CliOptions.h"
+#include "project/CliOptions.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
-#include "app/IniFile.h"
 #include "crossover/Tarndef.h"
+#include "project/IniFile.h"
 
 namespace {
 

@@ -11,6 +11,7 @@ packages=(
   libgtest-dev                           # tests
   libbenchmark-dev libfftw3-dev          # benchmarks (FFTW is only the speed baseline)
   clang libclang-rt-14-dev llvm          # fuzzing and sanitizer builds (readable reports)
+  clang-format                           # the formatting check
 )
 
 missing=()

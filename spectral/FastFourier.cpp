@@ -6,12 +6,12 @@
 #include <limits>
 #include <utility>
 
-#include "app/WindowOperations.h"
+#include "core/Host.h"
 
 namespace tarn {
 
 void PumpMessages() {
-    Window().ProcessMessages();
+    CurrentHost().ProcessMessages();
 }
 
 namespace {

@@ -7,7 +7,7 @@
 #include <numbers>
 #include <utility>
 
-#include "app/WindowOperations.h"
+#include "core/Host.h"
 #include "spectral/FastFourier.h"
 
 // How the conversion is computed
@@ -863,12 +863,12 @@ void CepstrumFFT(std::vector<TComplex>& data, std::int32_t count, std::int32_t s
 
 void MinimumPhase(std::int32_t n) {
     if ((n & 1) == 0) {
-        Window().ShowMessage("Filtergrad muss ungerade sein!");
+        CurrentHost().ShowMessage("Filtergrad muss ungerade sein!");
         return;
     }
     if (n < 256) {
-        Window().ShowMessage("Filtergrad muss gr\xC3\xB6\xC3\x9F"
-                             "er 256 sein!"); // "größer", UTF-8
+        CurrentHost().ShowMessage("Filtergrad muss gr\xC3\xB6\xC3\x9F"
+                                  "er 256 sein!"); // "größer", UTF-8
         return;
     }
     // FoldedLength: twice the least power of two not below 2n (at least 512); the long

@@ -40,7 +40,8 @@ void ReadEnvironment() {
     int error = 0;
     long shortBytes = -1;
     int skip = 0;
-    if (std::sscanf(request, "%15[^:]:%255[^:]:%d:%ld:%d", call, part, &error, &shortBytes, &skip) < 3)
+    if (std::sscanf(request, "%15[^:]:%255[^:]:%d:%ld:%d", call, part, &error, &shortBytes, &skip) <
+        3)
         return;
     const std::string c = call;
     const int kind = c == "write"    ? TarnFaultWrite

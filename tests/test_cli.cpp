@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <string>
 
-#include "app/IniFile.h"
+#include "project/IniFile.h"
 #include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/CliOptions.h"
+#include "project/CliOptions.h"
 
 namespace tarn {
 namespace {

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "app/HeadlessWindow.h"
+#include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 
 namespace tarn {

@@ -21,11 +21,11 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
+#include "project/IniFile.h"
+#include "project/Settings.h"
 #include "spectral/FastFourier.h"
 #include "tests/FaultShim.h"
 #include "tests/HardenSupport.h"

@@ -8,8 +8,8 @@
 
 #include <unistd.h>
 
-#include "app/IniFile.h"
 #include "crossover/Tarndef.h"
+#include "project/IniFile.h"
 
 namespace tarn {
 namespace {

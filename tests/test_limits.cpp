@@ -8,12 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
-#include "app/IniFile.h"
-#include "app/Settings.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
+#include "project/IniFile.h"
+#include "project/Settings.h"
 #include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 

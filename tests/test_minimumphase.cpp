@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/HeadlessWindow.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 #include "spectral/MinimumPhase.h"
 #include "tests/MinimumPhaseOracle.h"

@@ -15,10 +15,10 @@
 #include "analysis/CoefficientSet.h"
 #include "analysis/RealTransform.h"
 #include "analysis/Response.h"
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 #include "tests/TestSupport.h"
 

@@ -13,9 +13,9 @@
 
 #include <sys/resource.h>
 
-#include "app/HeadlessWindow.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 #include "tests/TestSupport.h"
 

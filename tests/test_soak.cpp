@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
 #include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 

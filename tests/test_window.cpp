@@ -38,10 +38,10 @@
 #include <string>
 #include <vector>
 
-#include "app/Driver.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
 
 namespace {
 

@@ -1,11 +1,10 @@
-#include "app/WindowOperations.h"
+#include "project/WindowOperations.h"
 
-#include <cctype>
-#include <climits>
 #include <exception>
 #include <new>
 
 #include "crossover/Tarndef.h"
+#include "project/IniFile.h"
 
 namespace tarn {
 
@@ -46,6 +45,7 @@ WindowOperations& Window() {
 WindowOperations* SetWindow(WindowOperations* window) {
     WindowOperations* previous = currentWindow;
     currentWindow = window;
+    SetHost(window);
     return previous;
 }
 
@@ -66,45 +66,6 @@ bool RunHandler(const std::function<void()>& handler) {
         Window().ShowError(ErrorBoxText("Unknown error"));
     }
     return false;
-}
-
-std::optional<int> IntegerFromText(const std::string& text) {
-    std::size_t i = 0;
-    bool negative = false;
-    int base = 10;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        i = 2;
-    } else {
-        while (i < text.size() && text[i] == ' ')
-            ++i;
-        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-            negative = text[i] == '-';
-            ++i;
-        }
-        if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
-            base = 16;
-            ++i;
-        }
-    }
-    if (i >= text.size()) return std::nullopt;
-    long long value = 0;
-    for (; i < text.size(); ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        int digit;
-        if (std::isdigit(c))
-            digit = c - '0';
-        else if (base == 16 && std::isxdigit(c))
-            digit = std::tolower(c) - 'a' + 10;
-        else
-            return std::nullopt;
-        value = value * base + digit;
-        // One past INT_MAX still fits, for "-2147483648"; beyond that no int can hold it.
-        if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
-    return static_cast<int>(value);
 }
 
 int SpinEditRead(const std::string& text) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/WindowOperations.h"
+#include "project/WindowOperations.h"
 
 namespace tarn {
 

@@ -1,4 +1,4 @@
-#include "app/HeadlessWindow.h"
+#include "project/HeadlessWindow.h"
 
 namespace tarn {
 

@@ -1,8 +1,9 @@
-// The services of the window that the computing code needs, as an abstract interface.
+// The services of the window that the project logic needs, as an abstract interface.
 //
-// The driver, the band designs, the transforms and the settings store reach the window
-// only through Window(), so the Qt window, the command-line tool and the tests all run
-// the same code. Every operation is called on the thread of the window's message loop.
+// The driver and the settings store reach the window only through Window(), so the Qt
+// window, the command-line tool and the tests all run the same code. The window is also the
+// Host of the layers below (core/Host.h): SetWindow makes it theirs too. Every operation
+// is called on the thread of the window's message loop.
 // All texts are UTF-8; the settings files convert to and from Windows-1252 themselves.
 #pragma once
 
@@ -10,17 +11,14 @@
 #include <optional>
 #include <string>
 
+#include "core/Host.h"
+
 namespace tarn {
 
-class WindowOperations {
+class WindowOperations : public Host {
   public:
-    virtual ~WindowOperations() = default;
+    // ProcessMessages, ShowMessage, MinimumPhaseOption and FileWritten come from Host.
 
-    // Handles every message waiting right now (repaints, timer ticks, input) and returns;
-    // never waits for new ones.
-    virtual void ProcessMessages() = 0;
-    // Modal box with the text and one OK button; returns once dismissed.
-    virtual void ShowMessage(const std::string& text) = 0;
     // The application's error box ("Tarn", error icon, OK). text is shown as given;
     // callers pass it through ErrorBoxText first.
     virtual void ShowError(const std::string& text) = 0;
@@ -30,8 +28,6 @@ class WindowOperations {
     virtual void SetBusyCursor() = 0;
     virtual void SetCursor(int saved) = 0;
 
-    // True while "Minimum phase" is ticked, read at the moment of the call.
-    virtual bool MinimumPhaseOption() = 0;
     virtual bool Radio44Checked() = 0;
     virtual bool Radio48Checked() = 0;
 
@@ -53,9 +49,6 @@ class WindowOperations {
     // Modal "Select Directory", starting at start. Returns the accepted name-field text
     // (the user has confirmed creating it when it did not exist), or nothing on cancel.
     virtual std::optional<std::string> ChooseDirectory(const std::string& start) = 0;
-
-    // A coefficient file has just been written completely (full path). For reporting only.
-    virtual void FileWritten(const std::string& /*path*/) {}
 };
 
 // The window the computing code talks to. Without one set, a silent stand-in answers
@@ -83,11 +76,6 @@ std::string ErrorBoxText(const std::string& message);
 // Runs one handler; an error that ends it is shown in the error box and swallowed, so it
 // never crosses the message loop. Returns false when an error was shown.
 bool RunHandler(const std::function<void()>& handler);
-
-// The integer a text holds, by the rule of the settings files and the spin edit:
-// decimal with leading blanks and a sign, or hexadecimal behind "0x"/"0X" (text longer
-// than two characters), "$", "x" or "X". Nothing for any other text or one out of range.
-std::optional<int> IntegerFromText(const std::string& text);
 
 // The spin edit's rules: reading gives IntegerFromText or 1; setting limits to 1..50.
 int SpinEditRead(const std::string& text);

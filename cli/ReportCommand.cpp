@@ -1,4 +1,4 @@
-#include "app/ReportCommand.h"
+#include "cli/ReportCommand.h"
 
 #include <filesystem>
 #include <string>

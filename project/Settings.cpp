@@ -1,4 +1,4 @@
-#include "app/Settings.h"
+#include "project/Settings.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -10,10 +10,10 @@
 #include <unistd.h>
 #endif
 
-#include "app/Driver.h"
-#include "app/IniFile.h"
-#include "app/WindowOperations.h"
 #include "crossover/Tarndef.h"
+#include "project/Driver.h"
+#include "project/IniFile.h"
+#include "project/WindowOperations.h"
 
 namespace tarn {
 

@@ -1,12 +1,12 @@
-#include "app/Driver.h"
+#include "project/Driver.h"
 
 #include <vector>
 
-#include "app/IniFile.h"
-#include "app/Settings.h"
-#include "app/WindowOperations.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/IniFile.h"
+#include "project/Settings.h"
+#include "project/WindowOperations.h"
 #include "spectral/FastFourier.h"
 
 namespace tarn {

@@ -1,6 +1,8 @@
-#include "app/IniFile.h"
+#include "project/IniFile.h"
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -18,7 +20,6 @@
 #include <unistd.h>
 #endif
 
-#include "app/WindowOperations.h"
 #include "crossover/Tarndef.h"
 
 namespace tarn {
@@ -462,6 +463,45 @@ std::string Cp1252ToUtf8(const std::string& cp1252) {
         }
     }
     return out;
+}
+
+std::optional<int> IntegerFromText(const std::string& text) {
+    std::size_t i = 0;
+    bool negative = false;
+    int base = 10;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        base = 16;
+        i = 2;
+    } else {
+        while (i < text.size() && text[i] == ' ')
+            ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+            negative = text[i] == '-';
+            ++i;
+        }
+        if (i < text.size() && (text[i] == '$' || text[i] == 'x' || text[i] == 'X')) {
+            base = 16;
+            ++i;
+        }
+    }
+    if (i >= text.size()) return std::nullopt;
+    long long value = 0;
+    for (; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        int digit;
+        if (std::isdigit(c))
+            digit = c - '0';
+        else if (base == 16 && std::isxdigit(c))
+            digit = std::tolower(c) - 'a' + 10;
+        else
+            return std::nullopt;
+        value = value * base + digit;
+        // One past INT_MAX still fits, for "-2147483648"; beyond that no int can hold it.
+        if (value > static_cast<long long>(INT_MAX) + 1) return std::nullopt;
+    }
+    if (negative) value = -value;
+    if (value > INT_MAX || value < INT_MIN) return std::nullopt;
+    return static_cast<int>(value);
 }
 
 } // namespace tarn

@@ -9,6 +9,7 @@
 // old one, so a crash never leaves a truncated settings file.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tarn {
@@ -29,8 +30,7 @@ class IniFile {
 
     // Throws IniWriteError ("In <file> kann nicht geschrieben werden") when the file cannot
     // be created or written.
-    void WriteString(const std::string& section, const std::string& key,
-                     const std::string& value);
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
 
   private:
@@ -41,5 +41,10 @@ class IniFile {
 // is never cut short; undefined bytes read as U+FFFD.
 std::string Utf8ToCp1252(const std::string& utf8);
 std::string Cp1252ToUtf8(const std::string& cp1252);
+
+// The integer a text holds, by the rule of the settings files and the spin edit:
+// decimal with leading blanks and a sign, or hexadecimal behind "0x"/"0X" (text longer
+// than two characters), "$", "x" or "X". Nothing for any other text or one out of range.
+std::optional<int> IntegerFromText(const std::string& text);
 
 } // namespace tarn

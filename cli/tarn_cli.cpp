@@ -7,14 +7,14 @@
 #include <string_view>
 #include <vector>
 
-#include "app/CliOptions.h"
-#include "app/Driver.h"
-#include "app/HeadlessWindow.h"
-#include "app/IniFile.h"
-#include "app/ReportCommand.h"
-#include "app/Settings.h"
-#include "app/WindowOperations.h"
+#include "cli/ReportCommand.h"
 #include "crossover/Tarndef.h"
+#include "project/CliOptions.h"
+#include "project/Driver.h"
+#include "project/HeadlessWindow.h"
+#include "project/IniFile.h"
+#include "project/Settings.h"
+#include "project/WindowOperations.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "app/CliOptions.h"
+#include "project/CliOptions.h"
 
 #include <CLI/CLI.hpp>
 
