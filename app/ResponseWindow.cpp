@@ -414,6 +414,7 @@ void ResponseWindow::SaveClick() {
     if (!SaveCharts(file)) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Tarn"),
                         QStringLiteral("Cannot write %1.").arg(file), QMessageBox::Ok, this);
+        box.setTextFormat(Qt::PlainText);
         box.exec();
     }
 }

@@ -26,6 +26,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <limits>
 #include <stdexcept>
 
 #include "app/ResponseWindow.h"
@@ -44,6 +45,14 @@ const QString AppTitle = QStringLiteral("Tarn");
 
 QString FromUtf8(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// A message box whose text is shown as it is: a path or a field text holding "<b>" must not
+// be read as markup.
+void ShowPlainBox(QMessageBox::Icon icon, const std::string& text, QWidget* parent) {
+    QMessageBox box(icon, AppTitle, FromUtf8(text), QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
 }
 
 // Keys that the filter-order field lets through besides control keys.
@@ -420,6 +429,10 @@ void TForm1::CreateControls() {
     Label2 = named(new QLabel(QStringLiteral("high XO"), client_), "Label2");
     PlaceLabel(Label2, 248, 128, 38, 13);
     fields_ = {fg1Edit, fg2Edit, fg3Edit, fg4Edit};
+    // QLineEdit cuts a text at 32767 characters by default, which would silently change a
+    // pasted number; the fields take any text, and the parser judges it.
+    for (QLineEdit* field : fields_)
+        field->setMaxLength(std::numeric_limits<int>::max());
 
     XOButton = named(new QPushButton(QStringLiteral("Calc Crossover"), client_), "XOButton");
     XOButton->setGeometry(176, 160, 89, 33);
@@ -590,15 +603,11 @@ void TForm1::ProcessMessages() {
 }
 
 void TForm1::ShowMessage(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, tarn::AppTitle, tarn::FromUtf8(text), QMessageBox::Ok,
-                    DialogParent());
-    box.exec();
+    tarn::ShowPlainBox(QMessageBox::NoIcon, text, DialogParent());
 }
 
 void TForm1::ShowError(const std::string& text) {
-    QMessageBox box(QMessageBox::Critical, tarn::AppTitle, tarn::FromUtf8(text), QMessageBox::Ok,
-                    DialogParent());
-    box.exec();
+    tarn::ShowPlainBox(QMessageBox::Critical, text, DialogParent());
 }
 
 int TForm1::GetCursor() {
@@ -646,7 +655,10 @@ void TForm1::SetFilterOrderValue(int value) {
 }
 
 void TForm1::SetCaption(const std::string& caption) {
-    setWindowTitle(tarn::FromUtf8(caption));
+    // Qt reads "[*]" in a title as the place of the modified mark and drops it; doubled, it
+    // stands for itself, so a directory named "[*]" shows as it is.
+    setWindowTitle(
+        tarn::FromUtf8(caption).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
 }
 
 void TForm1::SetTimerEnabled(bool enabled) {

@@ -48,6 +48,12 @@ int ReportCommand(int argc, const char* const* argv, std::ostream& out, std::ost
         err << e.what() << ".\n";
         return 1;
     }
+    // A report that did not reach its reader (a full disk, a closed pipe) is not a success.
+    out.flush();
+    if (!out) {
+        err << "Cannot write the report to standard output.\n";
+        return 1;
+    }
     return 0;
 }
 

@@ -1,8 +1,10 @@
 // tarn-cli: one crossover calculation from the command line, through the same driver and
 // settings code as the window. See README.md for the options.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,15 +45,16 @@ class TerminalWindow : public tarn::HeadlessWindow {
     std::vector<std::string> pending_;
 };
 
+// Throws for a name that cannot name a directory: an empty one, or a relative one when the
+// working directory itself is gone.
 std::string AsProjectPath(const std::string& dir) {
+    if (dir.empty()) throw tarn::TarnError("The project directory name is empty");
     std::string path = std::filesystem::absolute(dir).lexically_normal().string();
     if (path.empty() || path.back() != tarn::PathSeparator) path += tarn::PathSeparator;
     return path;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
+int Run(int argc, char** argv) {
     // "tarn-cli report": reads the written files back instead of computing new ones.
     if (argc > 1 && std::string_view(argv[1]) == "report")
         return tarn::ReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
@@ -86,4 +89,26 @@ int main(int argc, char** argv) {
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
     return ok && completed ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+#ifdef SIGPIPE
+    // Progress lines on a closed pipe ("tarn-cli ... 2>&1 | head -1") must not kill the run
+    // between two bands; a failed write to a stream is harmless, a half-done run is not.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    // Whatever escapes (no working directory, no memory) ends with a message and status 1,
+    // never with an abort.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        std::cerr << "Out of memory." << std::endl;
+    } catch (const std::filesystem::filesystem_error& e) {
+        std::cerr << e.code().message() << ": " << e.path1().string() << "." << std::endl;
+    } catch (const std::exception& e) {
+        std::cerr << tarn::ErrorBoxText(e.what()) << std::endl;
+    }
+    return 1;
 }

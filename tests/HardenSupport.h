@@ -9,6 +9,16 @@
 #include <string>
 #include <vector>
 
+// Defined in a build with AddressSanitizer, whose shadow memory rules out address-space
+// limits and skews memory figures.
+#if defined(__SANITIZE_ADDRESS__)
+#define TARN_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TARN_ADDRESS_SANITIZER 1
+#endif
+#endif
+
 namespace tarn::test {
 
 struct ProcessResult {

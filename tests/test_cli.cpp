@@ -4,7 +4,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include "project/IniFile.h"
 #include "tests/HardenSupport.h"
@@ -102,6 +108,63 @@ TEST_F(Cli, ErrorsEndTheRunWithStatusOneAndTheErrorBoxText) {
     EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nFile access denied.\n");
     EXPECT_TRUE(test::ReadText(dir.Path() / "XOHighL44.dbl") == "mine");
     EXPECT_FALSE(fs::exists(dir.Path() / "XOHighR44.dbl"));
+}
+
+TEST_F(Cli, NoFailureAbortsTheProcess) {
+    ASSERT_EQ(Run("--phase linear 80 500 3000 8000").status, 0);
+    const fs::path gone = dir.Path() / "gone";
+    fs::create_directory(gone);
+    const auto removeWorkingDirectory = [&] { fs::remove(gone); };
+    const auto closedStdout = [] {
+        const int full = ::open("/dev/full", O_WRONLY);
+        ::dup2(full, 1);
+    };
+    const auto closedStderrPipe = [] {
+        int ends[2];
+        if (::pipe(ends) != 0) return;
+        ::close(ends[0]); // nobody reads: the first progress line raises SIGPIPE
+        ::dup2(ends[1], 2);
+    };
+    const auto littleMemory = [] {
+        const rlimit limit{20 << 20, 20 << 20};
+        ::setrlimit(RLIMIT_AS, &limit);
+    };
+    struct Case {
+        const char* what;
+        std::vector<std::string> args;
+        fs::path cwd;
+        std::function<void()> inChild;
+        int status;
+    };
+    std::vector<Case> cases = {
+        {"empty project name", {"--project", "", "500"}, dir.Path(), {}, 1},
+        {"empty project name, report", {"report", "--project", ""}, dir.Path(), {}, 1},
+        {"deleted working directory", {"500"}, gone, removeWorkingDirectory, 1},
+        {"deleted working directory, report", {"report"}, gone, removeWorkingDirectory, 1},
+        {"report to a full disk", {"report"}, dir.Path(), closedStdout, 1},
+        {"progress into a closed pipe",
+         {"--phase", "linear", "80", "500"},
+         dir.Path(),
+         closedStderrPipe,
+         0},
+    };
+#ifndef TARN_ADDRESS_SANITIZER
+    cases.push_back({"report without memory", {"report"}, dir.Path(), littleMemory, 1});
+#endif
+    for (const Case& c : cases) {
+        std::vector<std::string> argv{TARN_CLI_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        if (c.cwd == gone) fs::create_directory(gone);
+        const Result r = test::RunProcess(argv, c.cwd, {}, c.inChild);
+        EXPECT_EQ(r.signal, 0) << c.what;
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        if (c.status != 0) {
+            EXPECT_NE(r.err, "") << c.what;
+        }
+    }
+    // The run whose progress went nowhere still wrote its whole set.
+    EXPECT_EQ(fs::file_size(dir.Path() / "XOHighR44.dbl"), 524288u);
+    EXPECT_FALSE(fs::exists(dir.Path() / "XOSubL44.dbl"));
 }
 
 TEST_F(Cli, WrongUsageIsStatusTwo) {

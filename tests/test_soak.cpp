@@ -16,14 +16,6 @@
 #include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define TARN_ADDRESS_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define TARN_ADDRESS_SANITIZER 1
-#endif
-#endif
-
 namespace tarn {
 namespace {
 

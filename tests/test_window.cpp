@@ -30,6 +30,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <functional>
@@ -601,6 +602,39 @@ TEST_F(WindowTest, BoxesShowUnicodeTextsAndErrorsGetTheErrorBox) {
     EXPECT_EQ(error.buttons.size(), 1);
     EXPECT_EQ(escaped.icon, QMessageBox::Critical);
     EXPECT_EQ(escaped.text, "Boom.");
+}
+
+TEST_F(WindowTest, UserTextsAreShownAndKeptAsTheyAre) {
+    TForm1& form = CreateShown();
+
+    // A field longer than QLineEdit's default limit keeps every character, so the number the
+    // driver reads is the number that was pasted.
+    const std::string longText = "1" + std::string(40000, '0');
+    form.SetFieldText(1, longText);
+    EXPECT_EQ(form.FieldText(1).size(), longText.size());
+
+    // Markup in a message (a path, a field text) is shown as text, not rendered.
+    Qt::TextFormat messageFormat = Qt::AutoText, errorFormat = Qt::AutoText;
+    QString errorText;
+    ModalScript script;
+    script.Box([&](QMessageBox* box) { messageFormat = box->textFormat(); })
+        .Box([&](QMessageBox* box) {
+            errorFormat = box->textFormat();
+            errorText = box->text();
+        });
+    form.ShowMessage("<b>done</b>");
+    form.ShowError("Cannot write /home/<i>me</i>/XOL44.dbl");
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(messageFormat, Qt::PlainText);
+    EXPECT_EQ(errorFormat, Qt::PlainText);
+    EXPECT_EQ(errorText, "Cannot write /home/<i>me</i>/XOL44.dbl");
+
+    // Qt treats "[*]" in a title as the modified mark and drops it; a project directory of
+    // that name must show in the caption as it is.
+    const std::string caption = "Tarn - Project: /tmp/a[*]b [*]/";
+    form.SetCaption(caption);
+    ASSERT_TRUE(form.windowHandle());
+    EXPECT_EQ(form.windowHandle()->title(), Q(caption));
 }
 
 // ---------------------------------------------------------------------------------------
