@@ -1,0 +1,48 @@
+// Per-band trims: the level, delay and polarity a speaker builder sets for each driver,
+// baked into the band's taps so that every engine honours them (many have no per-output
+// delay at all).
+#pragma once
+
+#include <string>
+
+namespace tarn {
+
+struct BandTrim {
+    double levelDb = 0.0; // MinLevelDb..MaxLevelDb
+    double delayMs = 0.0; // 0..MaxDelayMs; the same time at every sample rate
+    bool invert = false;
+
+    // At its defaults a trim leaves the taps untouched, bit for bit.
+    bool IsNeutral() const { return levelDb == 0.0 && delayMs == 0.0 && !invert; }
+};
+
+inline constexpr double MinLevelDb = -60.0;
+inline constexpr double MaxLevelDb = 20.0;
+inline constexpr double MaxDelayMs = 20.0;
+// Speed of sound [m/s] for delays entered as a distance: air at about 20 degrees C.
+inline constexpr double SpeedOfSound = 343.0;
+
+// The delay [ms] that sound takes over a distance [mm].
+inline double DelayMsFromMillimetres(double mm) {
+    return mm / SpeedOfSound;
+}
+inline double MillimetresFromDelayMs(double ms) {
+    return ms * SpeedOfSound;
+}
+
+// The amplitude factor of a level [dB].
+double LevelGain(double levelDb);
+
+// Applies trim to the band response held in SpecRe[0..SpecLength-1] (a time signal; SpecIm
+// all zero). The delay's whole samples move the taps exactly; its fraction is a linear phase
+// on the bins, exact for the design and free of interpolation ripple. Then the level scales
+// every tap (exactly, for a gain that is a power of two) and the polarity negates them.
+// Throws TarnError naming band when the delay would push more than a trace of the response
+// past the last tap; the workspace is then unspecified.
+void ApplyTrim(const BandTrim& trim, double sampleRate, const std::string& band);
+
+// The largest gain [dB] over frequency of the response in SpecRe (which is left as it was):
+// what a full-scale sine can reach through the band.
+double PeakGainDb();
+
+} // namespace tarn
