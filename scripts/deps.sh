@@ -8,6 +8,8 @@ packages=(
   qt6-base-dev libgl-dev                 # the window (Qt 6 Widgets needs the GL headers)
   qt6-charts-dev libqt6opengl6-dev       # the response window's charts (need Qt OpenGL to configure)
   libcli11-dev                           # tarn-cli's arguments
+  libsndfile1-dev                        # WAV coefficient files
+  sox                                    # tests: a second reader of the WAV headers
   libgtest-dev                           # tests
   libbenchmark-dev libfftw3-dev          # benchmarks (FFTW is only the speed baseline)
   clang libclang-rt-14-dev llvm          # fuzzing and sanitizer builds (readable reports)

@@ -56,10 +56,10 @@ TEST(BandTrim, LevelScalesAndPolarityNegatesEveryTap) {
         bool exact; // a power of two scales without rounding
     };
     const double sixDb = 20.0 * std::log10(2.0);
-    for (const Case& c : {Case{-sixDb, false, 0.5, true}, Case{2 * sixDb, false, 4.0, true},
-                          Case{0.0, true, -1.0, true}, Case{-sixDb, true, -0.5, true},
-                          Case{-6.0, false, 0.501187233627272, false},
-                          Case{MinLevelDb, false, 0.001, false}}) {
+    for (const Case& c :
+         {Case{-sixDb, false, 0.5, true}, Case{2 * sixDb, false, 4.0, true},
+          Case{0.0, true, -1.0, true}, Case{-sixDb, true, -0.5, true},
+          Case{-6.0, false, 0.501187233627272, false}, Case{MinLevelDb, false, 0.001, false}}) {
         const std::vector<double> taps = Trimmed({c.levelDb, 0.0, c.invert});
         for (std::size_t i = 0; i < taps.size(); ++i) {
             if (c.exact)
