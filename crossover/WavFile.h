@@ -29,7 +29,7 @@ std::vector<unsigned char> EncodeWav(const double* taps, std::size_t count, int 
 struct WavContents {
     int sampleRate = 0;
     int channels = 0;
-    bool floatSamples = false;   // IEEE float samples (32- or 64-bit)
+    bool floatSamples = false;    // IEEE float samples (32- or 64-bit)
     bool doublePrecision = false; // 64-bit float samples
     std::vector<double> samples;  // the first channel, every frame
 };

@@ -3,7 +3,7 @@
 # and fails when a file is not formatted (CI).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-mapfile -t files < <(git ls-files '*.cpp' '*.h')
+mapfile -t files < <(git ls-files --cached --others --exclude-standard '*.cpp' '*.h')
 if [[ "${1:-}" == "--check" ]]; then
   clang-format --dry-run -Werror "${files[@]}"
 else

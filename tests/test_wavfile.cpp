@@ -19,7 +19,8 @@ namespace fs = std::filesystem;
 
 void WriteBytes(const fs::path& file, const std::vector<unsigned char>& bytes) {
     std::ofstream out(file, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
 }
 
 // The output of a shell command, or nothing when it could not run.
@@ -39,7 +40,8 @@ std::string Command(const std::string& command) {
 std::vector<double> Taps(std::size_t n) {
     std::vector<double> taps(n);
     for (std::size_t i = 0; i < n; ++i)
-        taps[i] = std::sin(0.37 * static_cast<double>(i)) * std::exp(-1e-3 * static_cast<double>(i)) / 3.0;
+        taps[i] = std::sin(0.37 * static_cast<double>(i)) *
+                  std::exp(-1e-3 * static_cast<double>(i)) / 3.0;
     taps[1] = 1e-300;
     taps[2] = -0.0;
     return taps;
@@ -90,8 +92,7 @@ TEST(WavFile, SoxReadsTheHeader) {
         WriteBytes(file, EncodeWav(taps.data(), taps.size(), rate, doublePrecision));
         const std::string info = Command("sox --i '" + file.string() + "' 2>&1");
         EXPECT_NE(info.find("Channels       : 1"), std::string::npos) << info;
-        EXPECT_NE(info.find("Sample Rate    : " + std::to_string(rate)), std::string::npos)
-            << info;
+        EXPECT_NE(info.find("Sample Rate    : " + std::to_string(rate)), std::string::npos) << info;
         EXPECT_NE(info.find("Precision      : "), std::string::npos) << info;
         EXPECT_NE(info.find("Floating Point PCM"), std::string::npos) << info;
         EXPECT_NE(info.find(std::string("Sample Encoding: ") + bits), std::string::npos) << info;
@@ -101,8 +102,8 @@ TEST(WavFile, SoxReadsTheHeader) {
 
 TEST(WavFile, WhatIsNotASoundFileIsAnError) {
     test::TempDir dir;
-    for (const std::string& content : {std::string(), std::string("RIFF"),
-                                       std::string(524288, '\0')}) {
+    for (const std::string& content :
+         {std::string(), std::string("RIFF"), std::string(524288, '\0')}) {
         const fs::path file = dir.Path() / "XOLowL44.wav";
         test::WriteText(file, content);
         EXPECT_THROW(ReadWav(file), WavError) << content.size() << " bytes";
