@@ -319,9 +319,9 @@ std::string BruteFirString(const std::string& text) {
 }
 
 std::string BruteFirDevice(const BruteFirIo& io, const char* placeholder) {
-    if (io.module == BruteFirIo::Module::File)
-        return "\"file\" { path: " + BruteFirString(io.name) + "; }";
-    return "\"alsa\" { device: " + BruteFirString(io.name.empty() ? placeholder : io.name) + "; }";
+    const std::string name = BruteFirString(io.name.empty() ? placeholder : io.name);
+    if (io.module == BruteFirIo::Module::File) return "\"file\" { path: " + name + "; }";
+    return "\"alsa\" { device: " + name + "; }";
 }
 
 std::string BruteFirConfig(const ExportInput& in, int rate) {
