@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,11 +95,16 @@ std::string Encoded(const std::vector<double>& h, bool wide) {
 }
 
 struct Case {
+    const char* name;
     std::vector<std::string> bands;
     SetFormat format;
     int taps;
     int rate;
 };
+
+void PrintTo(const Case& c, std::ostream* out) {
+    *out << c.name;
+}
 
 class BruteFirProof : public ::testing::TestWithParam<Case> {};
 
@@ -196,9 +202,15 @@ TEST_P(BruteFirProof, EveryOutputIsItsBandsCoefficients) {
 
 INSTANTIATE_TEST_SUITE_P(
     Sets, BruteFirProof,
-    ::testing::Values(Case{{"Sub", "Low", "Mid", "High"}, SetFormat::RawDouble, 65536, 48000},
-                      Case{{"Low", "High"}, SetFormat::RawFloat, 6000, 44100},
-                      Case{{""}, SetFormat::WavFloat64, 1000, 96000},
-                      Case{{"Low", "Mid", "High"}, SetFormat::WavFloat32, 4096, 192000}));
+    ::testing::Values(
+        Case{"FourWayDouble65536",
+             {"Sub", "Low", "Mid", "High"},
+             SetFormat::RawDouble,
+             65536,
+             48000},
+        Case{"TwoWayFloat6000", {"Low", "High"}, SetFormat::RawFloat, 6000, 44100},
+        Case{"OneWayWav64Bit1000", {""}, SetFormat::WavFloat64, 1000, 96000},
+        Case{"ThreeWayWav32Bit4096", {"Low", "Mid", "High"}, SetFormat::WavFloat32, 4096, 192000}),
+    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
 
 } // namespace
