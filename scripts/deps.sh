@@ -10,6 +10,7 @@ packages=(
   libcli11-dev                           # tarn-cli's arguments
   libsndfile1-dev                        # WAV coefficient files
   sox                                    # tests: a second reader of the WAV headers
+  brutefir                               # tests: the engine that runs the exported BruteFIR configuration
   libgtest-dev                           # tests
   libbenchmark-dev libfftw3-dev          # benchmarks (FFTW is only the speed baseline)
   clang libclang-rt-14-dev llvm          # fuzzing and sanitizer builds (readable reports)
