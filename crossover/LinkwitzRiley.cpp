@@ -307,9 +307,14 @@ void DesignLinkwitzRiley(int order, const std::vector<double>& crossovers, int b
 // ---------------------------------------------------------------------------------------
 // Whether the taps hold the whole response
 
+double TapsFit::TailLimit() const {
+    return minimumPhase ? TailEnergyLimit : LinearTailEnergyLimit;
+}
+
 bool TapsFit::Holds() const {
+    const double limit = TailLimit();
     return std::all_of(tailEnergy.begin(), tailEnergy.end(),
-                       [](double e) { return e < TailEnergyLimit; }) &&
+                       [limit](double e) { return e < limit; }) &&
            std::abs(sumDeviationDb) <= SumDeviationLimitDb;
 }
 
@@ -384,7 +389,7 @@ std::string TapsWarning(const TapsFit& fit, const std::vector<std::string>& band
     if (fit.Holds()) return {};
     std::string text = "The Linkwitz-Riley bands do not fit their taps.";
     for (std::size_t i = 0; i < fit.tailEnergy.size(); ++i) {
-        if (fit.tailEnergy[i] < TailEnergyLimit) continue;
+        if (fit.tailEnergy[i] < fit.TailLimit()) continue;
         const std::string name = i < bandNames.size() ? bandNames[i] : "Band " + std::to_string(i);
         text += " " + name +
                 " rings on: " + Number(fit.tailEnergy[i], std::chars_format::general, 2) +
