@@ -52,23 +52,11 @@ struct Prototype {
     // r below which r^2n < TinyPower.
     double tinyBelow = 0;
 
-    explicit Prototype(int n) : order(n), odd(n % 2 != 0), tinyBelow(std::pow(10.0, -150.0 / n)) {
+    explicit Prototype(int n) : order(n), odd(n % 2 != 0), tinyBelow(std::pow(TinyPower, 0.5 / n)) {
         for (int k = 1; k <= n / 2; ++k)
             twoA.push_back(2.0 * std::sin((2.0 * k - 1.0) * Pi / (2.0 * n)));
     }
 };
-
-// r^2n for 0 <= r <= 1, 0 where that is below TinyPower.
-double EvenPower(double r, const Prototype& proto) {
-    if (r < proto.tinyBelow) return 0.0;
-    double base = r * r;
-    double result = 1.0;
-    for (int e = proto.order; e != 0; e >>= 1) {
-        if (e & 1) result *= base;
-        base *= base;
-    }
-    return result;
-}
 
 // The prewarped frequency of f [Hz] at sample period T [s].
 double Prewarp(double f, double T) {
@@ -78,56 +66,84 @@ double Prewarp(double f, double T) {
 // Bins a block is formed in: few enough for the work arrays to stay in the first-level cache.
 constexpr int BlockSize = 256;
 
-// For `count` frequencies with prewarped values w, the crossover with prewarped corner wc:
-// its low-pass and high-pass magnitudes, and, where phaseRe is given, the phase of B(jx) as
-// a unit complex number (the all-pass is its conjugate squared). count <= BlockSize.
-void CrossoverBlock(const Prototype& proto, double wc, const double* w, int count, double* low,
-                    double* high, double* phaseRe, double* phaseIm) {
-    double r[BlockSize];
-    bool above[BlockSize];
+// For `count` frequencies with prewarped values w (and their inverses), the crossover with
+// prewarped corner wc: its low-pass and high-pass magnitudes, and, where bRe is given, B(jx)
+// scaled to a magnitude between 1 and sqrt(2), which keeps its phase.
+// count <= BlockSize. Every step runs over the whole block without branches, so that the
+// compiler can take the bins several at a time.
+void CrossoverBlock(const Prototype& proto, double wc, const double* w, const double* wInverse,
+                    int count, double* low, double* high, double* bRe, double* bIm) {
+    const double wcInverse = 1.0 / wc;
+    const double tinyBelow = proto.tinyBelow;
+    double r[BlockSize], power[BlockSize], base[BlockSize];
     for (int i = 0; i < count; ++i) {
-        above[i] = w[i] > wc;
-        r[i] = above[i] ? wc / w[i] : w[i] / wc;
-        const double power = EvenPower(r[i], proto);
-        const double big = 1.0 / (1.0 + power);
-        const double small = power * big;
-        low[i] = above[i] ? small : big;
-        high[i] = above[i] ? big : small;
+        const double up = wc * wInverse[i], down = w[i] * wcInverse;
+        r[i] = w[i] > wc ? up : down;
+        // Clamped, so that no square below becomes subnormal; such powers are set to 0 after.
+        const double clamped = std::max(r[i], tinyBelow);
+        base[i] = clamped * clamped;
+        power[i] = 1.0;
     }
-    if (!phaseRe) return;
+    for (int e = proto.order; e != 0; e >>= 1) {
+        if (e & 1)
+            for (int i = 0; i < count; ++i)
+                power[i] *= base[i];
+        if (e > 1)
+            for (int i = 0; i < count; ++i)
+                base[i] *= base[i];
+    }
+    for (int i = 0; i < count; ++i) {
+        const double p = r[i] < tinyBelow ? 0.0 : power[i];
+        const double big = 1.0 / (1.0 + p);
+        const double small = p * big;
+        const bool above = w[i] > wc;
+        low[i] = above ? small : big;
+        high[i] = above ? big : small;
+    }
+    if (!bRe) return;
 
-    // B(jr), pair by pair over the whole block, so that the bins run side by side.
-    double re[BlockSize], im[BlockSize], c[BlockSize];
+    // B(jr) over the whole block. Two pair factors c + 2 a j r (c = 1 - r^2) at a time: their
+    // product is c^2 - 4 a1 a2 r^2 + 2 (a1 + a2) j r c, a third of the work of taking them
+    // one by one.
+    double re[BlockSize], im[BlockSize], c[BlockSize], cc[BlockSize], rr[BlockSize], rc[BlockSize];
     for (int i = 0; i < count; ++i) {
         re[i] = 1.0;
         im[i] = proto.odd ? r[i] : 0.0;
         c[i] = (1.0 - r[i]) * (1.0 + r[i]);
+        cc[i] = c[i] * c[i];
+        rr[i] = r[i] * r[i];
+        rc[i] = r[i] * c[i];
     }
-    for (const double twoA : proto.twoA)
+    const std::size_t pairs = proto.twoA.size();
+    for (std::size_t k = 0; k + 1 < pairs; k += 2) {
+        const double product = proto.twoA[k] * proto.twoA[k + 1];
+        const double sum = proto.twoA[k] + proto.twoA[k + 1];
+        for (int i = 0; i < count; ++i) {
+            const double factorRe = cc[i] - product * rr[i];
+            const double factorIm = sum * rc[i];
+            const double nextRe = re[i] * factorRe - im[i] * factorIm;
+            im[i] = re[i] * factorIm + im[i] * factorRe;
+            re[i] = nextRe;
+        }
+    }
+    if (pairs % 2 != 0) {
+        const double twoA = proto.twoA.back();
         for (int i = 0; i < count; ++i) {
             const double e = twoA * r[i];
             const double nextRe = re[i] * c[i] - im[i] * e;
             im[i] = re[i] * e + im[i] * c[i];
             re[i] = nextRe;
         }
-    const bool negate = proto.twoA.size() % 2 != 0;
+    }
+    // Above the corner, B(jx) has the phase of s conj(B(jr)), s = (-1)^pairs j^odd.
+    const double sign = proto.twoA.size() % 2 != 0 ? -1.0 : 1.0;
+    const double sRe = proto.odd ? 0.0 : sign, sIm = proto.odd ? sign : 0.0;
     for (int i = 0; i < count; ++i) {
-        const double m = std::sqrt(re[i] * re[i] + im[i] * im[i]);
-        double pr = re[i] / m, pi = im[i] / m;
-        if (above[i]) {
-            pi = -pi;
-            if (negate) {
-                pr = -pr;
-                pi = -pi;
-            }
-            if (proto.odd) {
-                const double t = pr;
-                pr = -pi;
-                pi = t;
-            }
-        }
-        phaseRe[i] = pr;
-        phaseIm[i] = pi;
+        const double pr = re[i], pi = im[i];
+        const double turnedRe = sRe * pr + sIm * pi, turnedIm = sIm * pr - sRe * pi;
+        const bool above = w[i] > wc;
+        bRe[i] = above ? turnedRe : pr;
+        bIm[i] = above ? turnedIm : pi;
     }
 }
 
@@ -148,9 +164,10 @@ void Validate(int order, const std::vector<double>& crossovers, int band, double
         throw std::invalid_argument("no such band");
 }
 
-// The all-pass of a crossover from the phase of B: conj(p)^2.
-std::complex<double> AllPass(double pr, double pi) {
-    return {pr * pr - pi * pi, -2.0 * pr * pi};
+// The all-pass conj(B) / B of the crossovers whose B(jx) have the product re + j im.
+std::complex<double> AllPass(double re, double im) {
+    const double inverse = 1.0 / (re * re + im * im);
+    return {(re * re - im * im) * inverse, -2.0 * re * im * inverse};
 }
 
 // ---------------------------------------------------------------------------------------
@@ -160,7 +177,7 @@ std::complex<double> AllPass(double pr, double pi) {
 struct BinTable {
     double period = 0;
     std::int32_t length = 0;
-    std::vector<double> w;
+    std::vector<double> w, wInverse;
 };
 
 const BinTable& PrewarpedBins() {
@@ -168,8 +185,11 @@ const BinTable& PrewarpedBins() {
     if (table.period != SamplePeriod || table.length != SpecLength) {
         const std::int32_t half = SpecLength / 2;
         table.w.resize(half + 1);
-        for (std::int32_t k = 0; k <= half; ++k)
+        table.wInverse.resize(half + 1);
+        for (std::int32_t k = 0; k <= half; ++k) {
             table.w[k] = Prewarp(BinFrequency(k, SamplePeriod), SamplePeriod);
+            table.wInverse[k] = 1.0 / table.w[k];
+        }
         table.period = SamplePeriod;
         table.length = SpecLength;
     }
@@ -215,8 +235,9 @@ const SetTable& TableFor(int order, const std::vector<double>& crossovers, bool 
         std::fill_n(accIm, n, 0.0);
         for (std::size_t i = 0; i < m; ++i) {
             const double wc = Prewarp(crossovers[i], SamplePeriod);
-            CrossoverBlock(proto, wc, bins.w.data() + start, n, table.low[i].data() + start,
-                           table.high[i].data() + start, phase ? blockRe : nullptr, blockIm);
+            CrossoverBlock(proto, wc, bins.w.data() + start, bins.wInverse.data() + start, n,
+                           table.low[i].data() + start, table.high[i].data() + start,
+                           phase ? blockRe : nullptr, blockIm);
             if (!phase) continue;
             for (int j = 0; j < n; ++j) {
                 const double re = accRe[j] * blockRe[j] - accIm[j] * blockIm[j];
@@ -227,9 +248,8 @@ const SetTable& TableFor(int order, const std::vector<double>& crossovers, bool 
         if (!phase) continue;
         for (int j = 0; j < n; ++j) {
             const std::complex<double> a = AllPass(accRe[j], accIm[j]);
-            const double magnitude = std::abs(a);
-            table.phaseRe[start + j] = a.real() / magnitude;
-            table.phaseIm[start + j] = a.imag() / magnitude;
+            table.phaseRe[start + j] = a.real();
+            table.phaseIm[start + j] = a.imag();
         }
     }
     table.order = order;
@@ -246,9 +266,9 @@ CrossoverResponse LinkwitzRileyAt(int order, double fc, double f, double fs) {
     Validate(order, {fc}, 0, fs);
     if (!(f >= 0 && f <= fs / 2)) throw std::invalid_argument("frequency beyond half the rate");
     const Prototype proto(order);
-    const double w = Prewarp(f, 1.0 / fs);
+    const double w = Prewarp(f, 1.0 / fs), wInverse = 1.0 / w;
     double low, high, pr, pi;
-    CrossoverBlock(proto, Prewarp(fc, 1.0 / fs), &w, 1, &low, &high, &pr, &pi);
+    CrossoverBlock(proto, Prewarp(fc, 1.0 / fs), &w, &wInverse, 1, &low, &high, &pr, &pi);
     const std::complex<double> allPass = AllPass(pr, pi);
     return {low * allPass, high * allPass, allPass};
 }
