@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <stdexcept>
 
 #include "crossover/TarnRoutinen.h"
@@ -33,7 +34,7 @@ namespace {
 // double range. The magnitudes are formed from r = min(x, 1/x) alone, so r^2n <= 1, and the
 // phase of B(jx) from r as well: for x > 1, B(jx) = x^n (-1)^pairs j^odd conj(B(j/x)) (each
 // pair factor 1 - x^2 + 2 a j x is -x^2 conj(1 - r^2 + 2 a j r), the single factor 1 + jx is
-// x j conj(1 + j r)). The pair factors of B(jr) lie between 2 a r and 2 in magnitude, and
+// x j conj(1 + j r)). The pair factors of B(jr) lie between a and 2 in magnitude, and
 // |B(jr)| between 1 and sqrt(2), so their product neither overflows nor underflows.
 
 constexpr double Pi = 3.14159265358979323846;
@@ -103,7 +104,7 @@ void CrossoverBlock(const Prototype& proto, double wc, const double* w, const do
     if (!bRe) return;
 
     // B(jr) over the whole block. Two pair factors c + 2 a j r (c = 1 - r^2) at a time: their
-    // product is c^2 - 4 a1 a2 r^2 + 2 (a1 + a2) j r c, a third of the work of taking them
+    // product is c^2 - 4 a1 a2 r^2 + 2 (a1 + a2) j r c, a third less work than taking them
     // one by one.
     double re[BlockSize], im[BlockSize], c[BlockSize], cc[BlockSize], rr[BlockSize], rc[BlockSize];
     for (int i = 0; i < count; ++i) {

@@ -17,7 +17,6 @@
 #pragma once
 
 #include <complex>
-#include <cstdint>
 #include <string>
 #include <vector>
 
