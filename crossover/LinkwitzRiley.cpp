@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <stdexcept>
 
+#include "core/WideClones.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "spectral/FastFourier.h"
@@ -72,8 +73,9 @@ constexpr int BlockSize = 256;
 // scaled to a magnitude between 1 and sqrt(2), which keeps its phase.
 // count <= BlockSize. Every step runs over the whole block without branches, so that the
 // compiler can take the bins several at a time.
-void CrossoverBlock(const Prototype& proto, double wc, const double* w, const double* wInverse,
-                    int count, double* low, double* high, double* bRe, double* bIm) {
+TARN_WIDE_CLONES void CrossoverBlock(const Prototype& proto, double wc, const double* w,
+                                     const double* wInverse, int count, double* low, double* high,
+                                     double* bRe, double* bIm) {
     const double wcInverse = 1.0 / wc;
     const double tinyBelow = proto.tinyBelow;
     double r[BlockSize], power[BlockSize], base[BlockSize];
