@@ -200,7 +200,6 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     const Corner lowCorner = MakeCorner(shape == Shape::BandPass ? second : first, exponent);
     const Corner highCorner = MakeCorner(first, exponent);
     double* re = SpecRe.data();
-    double* im = SpecIm.data();
 
     // Bin 0 is designed like every other bin, at the tiny frequency BinFrequency gives it:
     // a low-pass passes DC, a high-pass and a band-pass hold it at the floor. Left empty,
@@ -243,17 +242,23 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
         }
         break;
     }
+    ApplyLinearPhase();
+    InverseRealFFT();
+    if (CurrentHost().MinimumPhaseOption()) MinimumPhase(SpecLength - 1);
+}
+
+} // namespace
+
+void ApplyLinearPhase() {
+    const std::int32_t half = SpecLength / 2;
+    double* im = SpecIm.data();
     // A phase of k * pi delays every bin by N/2 samples: linear phase, peak at N/2.
     for (std::int32_t k = 0; k <= half; ++k)
         im[k] = static_cast<double>(static_cast<long double>(k) * Pi);
     im[half] = 0.0; // the Nyquist bin of a real signal is real
     PolarToRect();
     SpecIm[half] = 0.0;
-    InverseRealFFT();
-    if (CurrentHost().MinimumPhaseOption()) MinimumPhase(SpecLength - 1);
 }
-
-} // namespace
 
 void DesignLowPass(std::int32_t order, double fc) {
     Design(Shape::LowPass, order, fc, fc);

@@ -20,6 +20,11 @@ void DesignHighPass(std::int32_t order, double fc);
 // factor. Not swapped when given the wrong way round.
 void DesignBandPass(std::int32_t order, double fl, double fu);
 
+// Gives the magnitudes in SpecRe[0..N/2] the phase every linear-phase band shares, k * pi at
+// bin k, and leaves the rectangular spectrum there: the inverse transform then puts the peak
+// at tap N/2. SpecIm is overwritten.
+void ApplyLinearPhase();
+
 // Writes SpecRe as ProjectPath + name + ".dbl" (64-bit) or ".pcm" (32-bit). The file
 // appears under its name only once completely written; throws InOutError otherwise.
 void WriteCoefficients(const std::string& name);
