@@ -50,14 +50,19 @@ double LatencyMs(BandPhase phase, std::int32_t taps, double sampleRate) {
 namespace {
 
 // The falling half of the Kaiser window of half width `half`: entry d is the weight at
-// distance d from the centre, 1 at d = 0 and 1 / I0(beta) at d = half.
-std::vector<double> KaiserHalf(double beta, std::int32_t half) {
-    std::vector<double> w(half + 1, 1.0);
+// distance d from the centre, 1 at d = 0 and 1 / I0(beta) at d = half. The bands of a set
+// share one tap count, so the last window is kept for the next band.
+const std::vector<double>& KaiserHalf(double beta, std::int32_t half) {
+    static double lastBeta = -1.0;
+    static std::vector<double> w;
+    if (lastBeta == beta && static_cast<std::int32_t>(w.size()) == half + 1) return w;
+    w.assign(half + 1, 1.0);
     const double scale = 1.0 / std::cyl_bessel_i(0.0, beta);
     for (std::int32_t d = 1; d <= half; ++d) {
         const double x = static_cast<double>(d) / half;
         w[d] = std::cyl_bessel_i(0.0, beta * std::sqrt(1.0 - x * x)) * scale;
     }
+    lastBeta = beta;
     return w;
 }
 
@@ -76,7 +81,7 @@ std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase,
         const std::int32_t centre = n / 2;
         const std::int32_t peak = LinearPhasePeak(taps);
         const std::int32_t half = (taps - 1) / 2;
-        const std::vector<double> w = KaiserHalf(taper.beta, half);
+        const std::vector<double>& w = KaiserHalf(taper.beta, half);
         out[peak] = design[centre];
         for (std::int32_t d = 1; d <= half; ++d) {
             const double v = 0.5 * (design[centre + d] + design[centre - d]) * w[d];
@@ -87,7 +92,7 @@ std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase,
         const auto tail = std::clamp<std::int32_t>(
             static_cast<std::int32_t>(std::lround(taper.tailShare * taps)), 1, taps);
         const std::int32_t head = taps - tail;
-        const std::vector<double> w = KaiserHalf(taper.beta, tail);
+        const std::vector<double>& w = KaiserHalf(taper.beta, tail);
         std::copy_n(design.begin(), head, out.begin());
         for (std::int32_t d = 1; d <= tail; ++d)
             out[head + d - 1] = design[head + d - 1] * w[d];
@@ -135,12 +140,17 @@ std::vector<double> Magnitudes(std::span<const double> x, std::int32_t m) {
         AllocSpectrum(m);
     else
         ClearSpectrum();
-    for (std::size_t i = 0; i < x.size(); ++i)
-        SpecRe[i % m] += x[i];
+    for (std::size_t start = 0; start < x.size(); start += m) {
+        const std::size_t count = std::min<std::size_t>(m, x.size() - start);
+        for (std::size_t i = 0; i < count; ++i)
+            SpecRe[i] += x[start + i];
+    }
     RealFFT();
     std::vector<double> mag(m / 2 + 1);
+    const double* re = SpecRe.data();
+    const double* im = SpecIm.data();
     for (std::int32_t k = 0; k <= m / 2; ++k)
-        mag[k] = std::hypot(SpecRe[k], SpecIm[k]);
+        mag[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
     return mag;
 }
 
@@ -212,44 +222,75 @@ class FullLength {
     std::vector<std::pair<std::int32_t, std::vector<double>>> cache_;
 };
 
-// The fewest taps in MinTapCount..longest for which fits(taps) holds, given that it holds
-// for longest: a count for which it holds while it fails for one fewer. Doubles from
-// MinTapCount until it holds, then bisects the last doubling.
-template <typename Fits> std::int32_t FewestTaps(std::int32_t longest, Fits fits) {
-    std::int32_t failing = MinTapCount - 1;
-    std::int32_t holding = std::min(MinTapCount, longest);
-    while (holding < longest && !fits(holding)) {
-        failing = holding;
-        holding = std::min(longest, 2 * holding);
+// The fewest taps up to `longest` whose departure(taps) stays within limitDb, given that
+// `longest` (the full-length design) does: a count that does while one fewer does not.
+// From `start` (MinTapCount, or a count known to exceed) the count doubles until it holds;
+// then the bracket narrows. The departure falls off nearly as a power of the count, so
+// each step aims where the line through the bracket's ends on logarithmic scales crosses
+// the limit, and lands within a few taps of the edge; a step that fails to halve the
+// bracket is followed by a plain bisection, so narrowing takes at most 2 log2 steps.
+template <typename Departure>
+std::int32_t FewestTaps(std::int32_t longest, std::int32_t start, double limitDb,
+                        Departure departure) {
+    std::int32_t failing = 0, holding = longest;
+    double failingDb = 0.0, holdingDb = 0.0;
+    for (std::int32_t probe = std::min(start, longest); probe < longest;
+         probe = std::min(longest, 2 * probe)) {
+        const double db = departure(probe);
+        if (db <= limitDb) {
+            holding = probe;
+            holdingDb = db;
+            break;
+        }
+        failing = probe;
+        failingDb = db;
     }
-    while (holding - failing > 1 && failing >= MinTapCount) {
-        const std::int32_t mid = failing + (holding - failing) / 2;
-        (fits(mid) ? holding : failing) = mid;
+    if (failing == 0) return holding;
+    bool aim = true;
+    while (holding - failing > 1) {
+        std::int32_t probe = failing + (holding - failing) / 2;
+        if (aim && holdingDb > 0.0) {
+            const double t = std::log(failingDb / limitDb) / std::log(failingDb / holdingDb);
+            const double target = failing * std::pow(static_cast<double>(holding) / failing, t);
+            if (std::isfinite(target))
+                probe = std::clamp<std::int32_t>(static_cast<std::int32_t>(std::ceil(target)),
+                                                 failing + 1, holding - 1);
+        }
+        const std::int32_t before = holding - failing;
+        const double db = departure(probe);
+        if (db <= limitDb) {
+            holding = probe;
+            holdingDb = db;
+        } else {
+            failing = probe;
+            failingDb = db;
+        }
+        aim = 2 * (holding - failing) <= before;
     }
     return holding;
 }
 
-// FewestTapsForBand and FewestTapsForSum on a borrowed workspace.
+// FewestTapsForBand and FewestTapsForSum on a borrowed workspace, searching from start.
 std::int32_t FewestForBand(std::span<const double> design, BandPhase phase, double sampleRate,
-                           double limitDb) {
+                           double limitDb, std::int32_t start) {
     const auto n = static_cast<std::int32_t>(design.size());
     FullLength full(design);
-    return FewestTaps(n, [&](std::int32_t taps) {
+    return FewestTaps(n, start, limitDb, [&](std::int32_t taps) {
         const std::int32_t m = MeasureLength(taps, n);
         const std::vector<double> band = ShortenBand(design, phase, taps);
-        return Departure(full.At(m), Magnitudes(band, m), m, sampleRate) <= limitDb;
+        return Departure(full.At(m), Magnitudes(band, m), m, sampleRate);
     });
 }
 
 std::int32_t FewestForSum(std::span<const std::vector<double>> designs, BandPhase phase,
-                          double sampleRate, double limitDb) {
+                          double sampleRate, double limitDb, std::int32_t start) {
     const std::int32_t n = CommonLength(designs);
     const std::vector<double> fullSum = SumOf(designs);
     FullLength full(fullSum);
-    return FewestTaps(n, [&](std::int32_t taps) {
+    return FewestTaps(n, start, limitDb, [&](std::int32_t taps) {
         const std::int32_t m = MeasureLength(taps, n);
         const std::vector<double> sum = ShortenedSum(designs, phase, taps);
-        return Departure(full.At(m), Magnitudes(sum, m), m, sampleRate) <= limitDb;
+        return Departure(full.At(m), Magnitudes(sum, m), m, sampleRate);
     });
 }
 
@@ -276,14 +317,14 @@ double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleR
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
                                double limitDb) {
     BorrowedWorkspace borrowed;
-    return FewestForBand(design, phase, sampleRate, limitDb);
+    return FewestForBand(design, phase, sampleRate, limitDb, MinTapCount);
 }
 
 std::int32_t FewestTapsForSum(std::span<const std::vector<double>> designs, BandPhase phase,
                               double sampleRate, double limitDb) {
     if (designs.empty()) return MinTapCount;
     BorrowedWorkspace borrowed;
-    return FewestForSum(designs, phase, sampleRate, limitDb);
+    return FewestForSum(designs, phase, sampleRate, limitDb, MinTapCount);
 }
 
 ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, BandPhase phase,
@@ -303,12 +344,13 @@ ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, B
         for (std::int32_t i = 0; i < taps; ++i)
             shortenedSum[i] += band[i];
         ShorteningCost::Item& item = cost.bands.emplace_back();
-        judge(item, Departure(Magnitudes(design, m), Magnitudes(band, m), m, sampleRate),
-              [&] { return FewestForBand(design, phase, sampleRate, ShorteningToleranceDb); });
+        judge(item, Departure(Magnitudes(design, m), Magnitudes(band, m), m, sampleRate), [&] {
+            return FewestForBand(design, phase, sampleRate, ShorteningToleranceDb, taps);
+        });
     }
     const std::vector<double> sum = Magnitudes(shortenedSum, m);
     judge(cost.sum, Departure(Magnitudes(SumOf(designs), m), sum, m, sampleRate),
-          [&] { return FewestForSum(designs, phase, sampleRate, ShorteningToleranceDb); });
+          [&] { return FewestForSum(designs, phase, sampleRate, ShorteningToleranceDb, taps); });
     cost.sumFromFlatDb = FromFlat(sum, m, sampleRate);
     return cost;
 }
