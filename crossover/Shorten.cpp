@@ -334,6 +334,12 @@ ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, B
     BorrowedWorkspace borrowed;
     const std::int32_t n = CommonLength(designs);
     const std::int32_t m = MeasureLength(taps, n);
+    if (taps == n) {
+        // The designs themselves: nothing departs, and the default run pays one transform.
+        cost.bands.resize(designs.size());
+        cost.sumFromFlatDb = FromFlat(Magnitudes(SumOf(designs), m), m, sampleRate);
+        return cost;
+    }
     auto judge = [&](ShorteningCost::Item& item, double deviationDb, auto fewest) {
         item.deviationDb = deviationDb;
         if (deviationDb > ShorteningToleranceDb) item.fewestTaps = fewest();

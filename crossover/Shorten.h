@@ -105,7 +105,8 @@ struct ShorteningCost {
     double sumFromFlatDb = 0.0; // the shortened sum against flat
 };
 
-// Shortens every design (all of one length) to taps taps and measures the set.
+// Shortens every design (all of one length) to taps taps and measures the set. At the
+// designs' own length nothing departs; only the sum's departure from flat is measured.
 ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, BandPhase phase,
                                  std::int32_t taps, double sampleRate);
 

@@ -222,7 +222,14 @@ TEST(ShorteningCost, FewestTapsAreTheEdgeOfTheTolerance) {
 // adds may count against it.
 TEST(ShorteningCost, MinimumPhaseSumIsJudgedAgainstItsFullLengthSum) {
     const Set& designs = Designs({80, 500, 3000, 8000}, BandPhase::Minimum, 48000.0);
-    ASSERT_GT(SumDeviationDb(designs, 48000.0), 3.0);
+    const double fullFromFlat = SumDeviationDb(designs, 48000.0);
+    ASSERT_GT(fullFromFlat, 3.0);
+    const ShorteningCost full =
+        MeasureShortening(designs, BandPhase::Minimum, CoefficientCount, 48000.0);
+    ASSERT_EQ(full.bands.size(), designs.size());
+    EXPECT_EQ(full.sum.deviationDb, 0.0);
+    EXPECT_NEAR(full.sumFromFlatDb, fullFromFlat, 1e-9);
+
     const ShorteningCost cost = MeasureShortening(designs, BandPhase::Minimum, 16384, 48000.0);
     EXPECT_GT(cost.sumFromFlatDb, 3.0);
     EXPECT_LT(cost.sum.deviationDb, ShorteningToleranceDb);
