@@ -225,19 +225,20 @@ class FullLength {
 
 // The fewest taps up to `longest` whose departure(taps) stays within limitDb, given that
 // `longest` (the full-length design) does: a count that does while one fewer does not.
-// From `start` (MinTapCount, or a count known to exceed) the count doubles until it holds;
+// From `start` (MinTapCount, or a count known to exceed, with its departure startDb when
+// measured already, else a negative startDb) the count doubles until it holds;
 // then the bracket narrows. The departure falls off nearly as a power of the count, so
 // each step aims where the line through the bracket's ends on logarithmic scales crosses
 // the limit, and lands within a few taps of the edge; a step that fails to halve the
 // bracket is followed by a plain bisection, so narrowing takes at most 2 log2 steps.
 template <typename Departure>
-std::int32_t FewestTaps(std::int32_t longest, std::int32_t start, double limitDb,
+std::int32_t FewestTaps(std::int32_t longest, std::int32_t start, double startDb, double limitDb,
                         Departure departure) {
     std::int32_t failing = 0, holding = longest;
     double failingDb = 0.0, holdingDb = 0.0;
     for (std::int32_t probe = std::min(start, longest); probe < longest;
          probe = std::min(longest, 2 * probe)) {
-        const double db = departure(probe);
+        const double db = probe == start && startDb >= 0.0 ? startDb : departure(probe);
         if (db <= limitDb) {
             holding = probe;
             holdingDb = db;
@@ -273,10 +274,10 @@ std::int32_t FewestTaps(std::int32_t longest, std::int32_t start, double limitDb
 
 // FewestTapsForBand and FewestTapsForSum on a borrowed workspace, searching from start.
 std::int32_t FewestForBand(std::span<const double> design, BandPhase phase, double sampleRate,
-                           double limitDb, std::int32_t start) {
+                           double limitDb, std::int32_t start, double startDb) {
     const auto n = static_cast<std::int32_t>(design.size());
     FullLength full(design);
-    return FewestTaps(n, start, limitDb, [&](std::int32_t taps) {
+    return FewestTaps(n, start, startDb, limitDb, [&](std::int32_t taps) {
         const std::int32_t m = MeasureLength(taps, n);
         const std::vector<double> band = ShortenBand(design, phase, taps);
         return Departure(full.At(m), Magnitudes(band, m), m, sampleRate);
@@ -284,11 +285,11 @@ std::int32_t FewestForBand(std::span<const double> design, BandPhase phase, doub
 }
 
 std::int32_t FewestForSum(std::span<const std::vector<double>> designs, BandPhase phase,
-                          double sampleRate, double limitDb, std::int32_t start) {
+                          double sampleRate, double limitDb, std::int32_t start, double startDb) {
     const std::int32_t n = CommonLength(designs);
     const std::vector<double> fullSum = SumOf(designs);
     FullLength full(fullSum);
-    return FewestTaps(n, start, limitDb, [&](std::int32_t taps) {
+    return FewestTaps(n, start, startDb, limitDb, [&](std::int32_t taps) {
         const std::int32_t m = MeasureLength(taps, n);
         const std::vector<double> sum = ShortenedSum(designs, phase, taps);
         return Departure(full.At(m), Magnitudes(sum, m), m, sampleRate);
@@ -318,14 +319,14 @@ double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleR
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
                                double limitDb) {
     BorrowedWorkspace borrowed;
-    return FewestForBand(design, phase, sampleRate, limitDb, MinTapCount);
+    return FewestForBand(design, phase, sampleRate, limitDb, MinTapCount, -1.0);
 }
 
 std::int32_t FewestTapsForSum(std::span<const std::vector<double>> designs, BandPhase phase,
                               double sampleRate, double limitDb) {
     if (designs.empty()) return MinTapCount;
     BorrowedWorkspace borrowed;
-    return FewestForSum(designs, phase, sampleRate, limitDb, MinTapCount);
+    return FewestForSum(designs, phase, sampleRate, limitDb, MinTapCount, -1.0);
 }
 
 ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, BandPhase phase,
@@ -343,7 +344,7 @@ ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, B
     }
     auto judge = [&](ShorteningCost::Item& item, double deviationDb, auto fewest) {
         item.deviationDb = deviationDb;
-        if (deviationDb > ShorteningToleranceDb) item.fewestTaps = fewest();
+        if (deviationDb > ShorteningToleranceDb) item.fewestTaps = fewest(deviationDb);
     };
     std::vector<double> shortenedSum(taps, 0.0);
     for (const std::vector<double>& design : designs) {
@@ -351,13 +352,15 @@ ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, B
         for (std::int32_t i = 0; i < taps; ++i)
             shortenedSum[i] += band[i];
         ShorteningCost::Item& item = cost.bands.emplace_back();
-        judge(item, Departure(Magnitudes(design, m), Magnitudes(band, m), m, sampleRate), [&] {
-            return FewestForBand(design, phase, sampleRate, ShorteningToleranceDb, taps);
-        });
+        judge(item, Departure(Magnitudes(design, m), Magnitudes(band, m), m, sampleRate),
+              [&](double db) {
+                  return FewestForBand(design, phase, sampleRate, ShorteningToleranceDb, taps, db);
+              });
     }
     const std::vector<double> sum = Magnitudes(shortenedSum, m);
-    judge(cost.sum, Departure(Magnitudes(SumOf(designs), m), sum, m, sampleRate),
-          [&] { return FewestForSum(designs, phase, sampleRate, ShorteningToleranceDb, taps); });
+    judge(cost.sum, Departure(Magnitudes(SumOf(designs), m), sum, m, sampleRate), [&](double db) {
+        return FewestForSum(designs, phase, sampleRate, ShorteningToleranceDb, taps, db);
+    });
     cost.sumFromFlatDb = FromFlat(sum, m, sampleRate);
     return cost;
 }
