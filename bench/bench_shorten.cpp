@@ -1,0 +1,129 @@
+// Speed of shorter filters beside the design they come from: the five bands of the example
+// set (80, 500, 3000, 8000 Hz, order 10, 48000 Hz) designed on 65536 and 131072 points,
+// shortened to 8192 and 2048 taps, and their cost measured (with the search for the fewest
+// taps where a band or the sum exceeds the tolerance, as it does at 2048 taps). FFTW's real
+// transform of the measuring size is the baseline of the measurement's transforms.
+//
+//   build/bench/tarn_bench_shorten --benchmark_repetitions=5
+//       --benchmark_report_aggregates_only=true
+//
+// Arguments: phase (0 linear, 1 minimum), then the design grid or the tap count.
+#include <benchmark/benchmark.h>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include <fftw3.h>
+
+#include "crossover/Shorten.h"
+#include "crossover/TarnRoutinen.h"
+#include "crossover/Tarndef.h"
+#include "project/HeadlessWindow.h"
+#include "spectral/FastFourier.h"
+
+namespace {
+
+using Set = std::vector<std::vector<double>>;
+
+tarn::BandPhase PhaseOf(const benchmark::State& state) {
+    return state.range(0) == 0 ? tarn::BandPhase::Linear : tarn::BandPhase::Minimum;
+}
+
+// The five designs, left in `set` when given.
+void DesignFiveWay(tarn::BandPhase phase, std::int32_t grid, Set* set) {
+    tarn::HeadlessWindow window;
+    window.minimumPhase = phase == tarn::BandPhase::Minimum;
+    tarn::ScopedWindow scoped(window);
+    tarn::SamplePeriod = 1.0 / 48000.0;
+    tarn::AllocSpectrum(grid);
+    const double f[] = {80.0, 500.0, 3000.0, 8000.0};
+    for (int band = 0; band < 5; ++band) {
+        if (band == 0)
+            tarn::DesignLowPass(10, f[0]);
+        else if (band == 4)
+            tarn::DesignHighPass(10, f[3]);
+        else
+            tarn::DesignBandPass(10, f[band - 1], f[band]);
+        if (set) set->emplace_back(tarn::SpecRe.begin(), tarn::SpecRe.end());
+    }
+    tarn::FreeSpectrum();
+}
+
+const Set& Designs(tarn::BandPhase phase) {
+    static std::map<tarn::BandPhase, Set> made;
+    Set& set = made[phase];
+    if (set.empty()) DesignFiveWay(phase, tarn::CoefficientCount, &set);
+    return set;
+}
+
+void BM_DesignFiveWay(benchmark::State& state) {
+    const auto grid = static_cast<std::int32_t>(state.range(1));
+    for (auto _ : state)
+        DesignFiveWay(PhaseOf(state), grid, nullptr);
+}
+BENCHMARK(BM_DesignFiveWay)->ArgsProduct({{0, 1}, {65536, 131072}})->Unit(benchmark::kMillisecond);
+
+void BM_ShortenFiveWay(benchmark::State& state) {
+    const Set& designs = Designs(PhaseOf(state));
+    // The window is made once per tap count and kept for the next band; alternating between
+    // two counts makes every pass pay for it once, as a run does.
+    std::int32_t taps = static_cast<std::int32_t>(state.range(1));
+    for (auto _ : state) {
+        taps ^= 2;
+        for (const std::vector<double>& design : designs)
+            benchmark::DoNotOptimize(tarn::ShortenBand(design, PhaseOf(state), taps));
+    }
+}
+BENCHMARK(BM_ShortenFiveWay)->ArgsProduct({{0, 1}, {8192, 2048}})->Unit(benchmark::kMillisecond);
+
+void BM_MeasureFiveWay(benchmark::State& state) {
+    const Set& designs = Designs(PhaseOf(state));
+    const auto taps = static_cast<std::int32_t>(state.range(1));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tarn::MeasureShortening(designs, PhaseOf(state), taps, 48000.0));
+}
+BENCHMARK(BM_MeasureFiveWay)->ArgsProduct({{0, 1}, {8192, 2048}})->Unit(benchmark::kMillisecond);
+
+// The search alone, for the 80 Hz low-pass.
+void BM_FewestTapsForBand(benchmark::State& state) {
+    const Set& designs = Designs(PhaseOf(state));
+    for (auto _ : state)
+        benchmark::DoNotOptimize(tarn::FewestTapsForBand(designs[0], PhaseOf(state), 48000.0));
+}
+BENCHMARK(BM_FewestTapsForBand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+// FFTW's real transform of 16384 points, the size 2048 and 8192 taps are measured with.
+void BM_FftwReal16384(benchmark::State& state) {
+    const int count = 16384;
+    double* in = fftw_alloc_real(count);
+    fftw_complex* out = fftw_alloc_complex(count / 2 + 1);
+    const fftw_plan plan = fftw_plan_dft_r2c_1d(count, in, out, FFTW_ESTIMATE);
+    for (int i = 0; i < count; ++i)
+        in[i] = 1.0 / (1 + i % 7);
+    for (auto _ : state) {
+        fftw_execute(plan);
+        benchmark::DoNotOptimize(out);
+    }
+    fftw_destroy_plan(plan);
+    fftw_free(in);
+    fftw_free(out);
+}
+BENCHMARK(BM_FftwReal16384)->Unit(benchmark::kMicrosecond);
+
+// Tarn's own real transform of 16384 points, on the workspace.
+void BM_RealFFT16384(benchmark::State& state) {
+    tarn::AllocSpectrum(16384);
+    for (auto _ : state) {
+        for (int i = 0; i < 16384; ++i) {
+            tarn::SpecRe[i] = 1.0 / (1 + i % 7);
+            tarn::SpecIm[i] = 0.0;
+        }
+        tarn::RealFFT();
+        benchmark::DoNotOptimize(tarn::SpecRe.data());
+    }
+    tarn::FreeSpectrum();
+}
+BENCHMARK(BM_RealFFT16384)->Unit(benchmark::kMicrosecond);
+
+} // namespace
