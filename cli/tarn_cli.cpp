@@ -1,5 +1,6 @@
 // tarn-cli: one crossover calculation from the command line, through the same driver and
 // settings code as the window. See README.md for the options.
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -13,6 +14,7 @@
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/Settings.h"
 #include "project/WindowOperations.h"
 
@@ -52,6 +54,9 @@ std::string AsProjectPath(const std::string& dir) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // A file-size limit (ulimit -f) then fails the write that crosses it, which the run
+    // reports as a full disk, instead of killing the process midway.
+    std::signal(SIGXFSZ, SIG_IGN);
     // "tarn-cli report": reads the written files back instead of computing new ones.
     if (argc > 1 && std::string_view(argv[1]) == "report")
         return tarn::ReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
@@ -68,20 +73,18 @@ int main(int argc, char** argv) {
     window.minimumPhase = options.minimumPhase;
 
     // Without frequencies, the stored design as the window would show it at start.
-    const tarn::IniFile stored(tarn::ProjectPath + tarn::ProjectIniName);
+    const tarn::ProjectSettings stored =
+        tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
     const std::vector<std::string>& frequencies = options.frequencies;
     if (frequencies.empty()) {
         for (int i = 1; i <= 4; ++i)
-            window.SetFieldText(
-                i, stored.ReadString("Crossover", "Frequency" + std::to_string(i), ""));
+            window.SetFieldText(i, stored.frequencies[i - 1]);
     } else {
         for (std::size_t i = 0; i < frequencies.size(); ++i)
             window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
     }
-    if (!options.order)
-        window.SetFilterOrderValue(stored.ReadInteger("Crossover", "FilterOrder", 10));
-    else
-        window.SetFilterOrderValue(tarn::SpinEditRead(*options.order));
+    window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
+                                             : stored.filterOrder);
 
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
