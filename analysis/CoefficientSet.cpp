@@ -22,8 +22,8 @@ std::string NotCoefficientFile(const fs::path& file, const std::string& why) {
 
 std::vector<double> ReadCoefficientFile(const fs::path& file) {
     const std::string extension = file.extension().string();
-    const bool isDouble = extension == ".dbl";
-    if (!isDouble && extension != ".pcm")
+    const bool isDouble = extension == DoubleExtension;
+    if (!isDouble && extension != SingleExtension)
         throw CoefficientFileError(
             NotCoefficientFile(file, "its name ends neither in .dbl nor in .pcm"));
     const std::uintmax_t expected = isDouble ? DoubleFileSize : SingleFileSize;
@@ -60,17 +60,12 @@ std::vector<double> ReadCoefficientFile(const fs::path& file) {
     return taps;
 }
 
-const std::vector<std::string>& BandWords() {
-    static const std::vector<std::string> words = {"", "Sub", "Low", "LowMid", "Mid", "High"};
-    return words;
-}
-
 std::string BandTitle(const std::string& band) {
     return band.empty() ? "Full range" : band;
 }
 
 std::string CoefficientSet::Pattern() const {
-    return "XO*L" + rateTag + Extension();
+    return CoefficientFileName("*", 'L', rateTag, Extension());
 }
 
 std::string CoefficientSet::Description() const {
@@ -83,16 +78,17 @@ std::string CoefficientSet::Description() const {
 std::vector<CoefficientSet> FindCoefficientSets(const fs::path& dir) {
     std::vector<CoefficientSet> sets;
     for (const bool isDouble : {true, false})
-        for (const char* tag : {"44", "48"}) {
-            CoefficientSet set{dir, tag, isDouble, {}, {}, {}};
+        for (const SampleRateTag& rate : SampleRateTags()) {
+            CoefficientSet set{dir, std::string(rate.tag), isDouble, {}, {}, {}};
             bool any = false;
-            for (const std::string& band : BandWords()) {
-                const fs::path file = dir / ("XO" + band + "L" + tag + set.Extension());
+            for (const std::string_view band : BandWords()) {
+                const fs::path file =
+                    dir / CoefficientFileName(band, 'L', rate.tag, set.Extension());
                 std::error_code ec;
                 if (!fs::is_regular_file(file, ec)) continue;
                 const fs::file_time_type time = fs::last_write_time(file, ec);
                 if (ec) continue;
-                set.bands.push_back(band);
+                set.bands.emplace_back(band);
                 set.files.push_back(file);
                 if (!any || time > set.modified) set.modified = time;
                 any = true;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "crossover/Bands.h"
 #include "crossover/Tarndef.h"
 
 namespace tarn {
@@ -35,8 +36,8 @@ struct CoefficientSet {
     std::vector<std::filesystem::path> files;   // the left file of each band, same order
     std::filesystem::file_time_type modified{}; // of the newest file in the set
 
-    double SampleRate() const { return rateTag == "48" ? 48000.0 : 44100.0; }
-    std::string Extension() const { return doublePrecision ? ".dbl" : ".pcm"; }
+    double SampleRate() const { return RateOfTag(rateTag); }
+    std::string Extension() const { return std::string(CoefficientExtension(doublePrecision)); }
     // "XO*L48.dbl": the file names of the set with the band left open.
     std::string Pattern() const;
     // "48000 Hz, 64-bit .dbl, 5 bands"
@@ -47,9 +48,6 @@ struct CoefficientSet {
 // ".pcm", then 44 before 48). Only the names the program writes count; right files and other
 // files are ignored. A directory that does not exist holds no sets.
 std::vector<CoefficientSet> FindCoefficientSets(const std::filesystem::path& dir);
-
-// Band words in the order of the bands, lowest first; "" is the one-way full-range band.
-const std::vector<std::string>& BandWords();
 
 // What a band is called on screen: its word, or "Full range" for a one-way run.
 std::string BandTitle(const std::string& band);

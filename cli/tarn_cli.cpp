@@ -15,6 +15,7 @@
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/Settings.h"
 #include "project/WindowOperations.h"
 
@@ -71,20 +72,18 @@ int Run(int argc, char** argv) {
     window.minimumPhase = options.minimumPhase;
 
     // Without frequencies, the stored design as the window would show it at start.
-    const tarn::IniFile stored(tarn::ProjectPath + tarn::ProjectIniName);
+    const tarn::ProjectSettings stored =
+        tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
     const std::vector<std::string>& frequencies = options.frequencies;
     if (frequencies.empty()) {
         for (int i = 1; i <= 4; ++i)
-            window.SetFieldText(
-                i, stored.ReadString("Crossover", "Frequency" + std::to_string(i), ""));
+            window.SetFieldText(i, stored.frequencies[i - 1]);
     } else {
         for (std::size_t i = 0; i < frequencies.size(); ++i)
             window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
     }
-    if (!options.order)
-        window.SetFilterOrderValue(stored.ReadInteger("Crossover", "FilterOrder", 10));
-    else
-        window.SetFilterOrderValue(tarn::SpinEditRead(*options.order));
+    window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
+                                             : stored.filterOrder);
 
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
@@ -98,6 +97,11 @@ int main(int argc, char** argv) {
     // Progress lines on a closed pipe ("tarn-cli ... 2>&1 | head -1") must not kill the run
     // between two bands; a failed write to a stream is harmless, a half-done run is not.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+#ifdef SIGXFSZ
+    // A file-size limit (ulimit -f) then fails the write that crosses it, which the run
+    // reports as a full disk, instead of killing the process midway.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
     // Whatever escapes (no working directory, no memory) ends with a message and status 1,
     // never with an abort.

@@ -7,19 +7,12 @@
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <random>
 #include <system_error>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
+#include "core/AtomicFile.h"
 #include "core/Host.h"
+#include "crossover/Bands.h"
 #include "crossover/Tarndef.h"
 #include "spectral/FastFourier.h"
 
@@ -115,8 +108,6 @@ float ParseFrequency(const std::string& text) {
 
 namespace {
 
-enum class Shape { LowPass, HighPass, BandPass };
-
 // x^e by repeated squaring; a negative e gives 1 / x^-e.
 template <typename Real> Real IntegerPower(Real x, long long e) {
     if (e < 0) return 1 / IntegerPower(x, -e);
@@ -192,12 +183,12 @@ const BinPowers& PowersFor(long long exponent) {
     return table;
 }
 
-void Design(Shape shape, std::int32_t order, double first, double second) {
+void Design(BandShape shape, std::int32_t order, double first, double second) {
     ClearSpectrum();
     const long long exponent = 2LL * order;
     const std::int32_t half = SpecLength / 2;
     // For a band-pass: first = lower edge (high-pass factor), second = upper edge.
-    const Corner lowCorner = MakeCorner(shape == Shape::BandPass ? second : first, exponent);
+    const Corner lowCorner = MakeCorner(shape == BandShape::BandPass ? second : first, exponent);
     const Corner highCorner = MakeCorner(first, exponent);
     double* re = SpecRe.data();
 
@@ -213,7 +204,7 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     highRatio.resize(half + 1);
     for (std::int32_t k = 0; k <= half; ++k)
         lowRatio[k] = ShapeRatio(bins.f[k], bins.power[k], lowCorner, exponent);
-    if (shape == Shape::BandPass)
+    if (shape == BandShape::BandPass)
         for (std::int32_t k = 0; k <= half; ++k)
             highRatio[k] = ShapeRatio(bins.f[k], bins.power[k], highCorner, exponent);
 
@@ -221,19 +212,21 @@ void Design(Shape shape, std::int32_t order, double first, double second) {
     const double* hr = highRatio.data();
     const double floor = MagnitudeFloor;
     switch (shape) {
-    case Shape::LowPass:
+    case BandShape::LowPass:
         for (std::int32_t k = 0; k <= half; ++k) {
             const double m = 1.0 / std::sqrt(1.0 + lr[k]);
             re[k] = m < floor ? floor : m;
         }
         break;
-    case Shape::HighPass:
+    case BandShape::HighPass:
         for (std::int32_t k = 0; k <= half; ++k) {
             const double m = 1.0 - 1.0 / std::sqrt(1.0 + lr[k]);
             re[k] = m < floor ? floor : m;
         }
         break;
-    case Shape::BandPass:
+    case BandShape::FullRange: // never designed: DesignBand writes its unit impulse
+        break;
+    case BandShape::BandPass:
         for (std::int32_t k = 0; k <= half; ++k) {
             double h = 1.0 - 1.0 / std::sqrt(1.0 + hr[k]);
             h = h < floor ? floor : h;
@@ -261,15 +254,34 @@ void ApplyLinearPhase() {
 }
 
 void DesignLowPass(std::int32_t order, double fc) {
-    Design(Shape::LowPass, order, fc, fc);
+    Design(BandShape::LowPass, order, fc, fc);
 }
 
 void DesignHighPass(std::int32_t order, double fc) {
-    Design(Shape::HighPass, order, fc, fc);
+    Design(BandShape::HighPass, order, fc, fc);
 }
 
 void DesignBandPass(std::int32_t order, double fl, double fu) {
-    Design(Shape::BandPass, order, fl, fu);
+    Design(BandShape::BandPass, order, fl, fu);
+}
+
+void DesignBand(const Band& band, std::int32_t order, const double* frequencies) {
+    switch (band.shape) {
+    case BandShape::FullRange:
+        // No design runs: neither the order nor the minimum-phase option shapes it.
+        ClearSpectrum();
+        SpecRe[0] = 1.0;
+        break;
+    case BandShape::LowPass:
+        DesignLowPass(order, frequencies[band.upper]);
+        break;
+    case BandShape::BandPass:
+        DesignBandPass(order, frequencies[band.lower], frequencies[band.upper]);
+        break;
+    case BandShape::HighPass:
+        DesignHighPass(order, frequencies[band.lower]);
+        break;
+    }
 }
 
 // ---------------------------------------------------------------------------------------
@@ -284,6 +296,8 @@ namespace {
 // read "File access denied", so it gets the Windows code of a device write fault.
 int InOutCode(int err) {
     switch (err) {
+    case 0: // a write that made no progress
+        return 101;
     case EIO:
         return 29;
     case ENOENT:
@@ -309,145 +323,58 @@ int InOutCode(int err) {
     }
 }
 
-// Temporary files live beside their target, hidden, so that the rename which publishes a
-// finished file never crosses a file system. Their names start and end with these.
-constexpr const char* TempPrefix = ".tarn-";
-constexpr const char* TempSuffix = ".tmp";
-
-#ifdef _WIN32
-int OpenExclusive(const std::string& p) {
-    return ::_open(p.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-}
-long long WriteAll(int fd, const void* data, std::size_t size) {
-    return ::_write(fd, data, static_cast<unsigned>(size));
-}
-int CloseFile(int fd) {
-    return ::_close(fd);
-}
-#else
-int OpenExclusive(const std::string& p) {
-    return ::open(p.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-}
-long long WriteAll(int fd, const void* data, std::size_t size) {
-    return ::write(fd, data, size);
-}
-int CloseFile(int fd) {
-    return ::close(fd);
-}
-#endif
-
-std::string TempName(const std::string& fileName) {
-    static std::mt19937_64 random{std::random_device{}()};
-    static const char* hex = "0123456789abcdef";
-    std::string tag(12, '0');
-    auto bits = random();
-    for (char& c : tag) {
-        c = hex[bits & 15];
-        bits >>= 4;
-    }
-    return ProjectPath + TempPrefix + fileName + "-" + tag + TempSuffix;
-}
-
-// A file marked read-only (no write permission for anyone) is one the user protects: it
-// is neither deleted nor replaced, as the read-only attribute works on Windows. Checked by
-// hand, because neither root, nor a rename over it, nor unlinking it is stopped by the bits.
-bool ReadOnly(const fs::file_status& st) {
-    const auto writeBits =
-        fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    return (st.permissions() & writeBits) == fs::perms::none;
-}
-
 void RemoveUnlessReadOnly(const std::string& path) {
     std::error_code ec;
     const auto st = fs::status(path, ec);
-    if (!ec && fs::is_regular_file(st) && !ReadOnly(st)) fs::remove(path, ec);
-}
-
-// Writes data as the file target, which appears only complete: the bytes go to a temporary
-// file that is renamed over the target after a full write and close. On failure the
-// temporary file is removed and InOutError is thrown; an earlier file of that name stays.
-void PublishFile(const std::string& target, const std::string& fileName, const void* data,
-                 std::size_t size) {
-    std::error_code ec;
-    const auto st = fs::status(target, ec);
-    if (!ec && fs::is_regular_file(st)) {
-        if (ReadOnly(st)) throw InOutError(5);
-    } else if (!ec && fs::is_directory(st)) {
-        throw InOutError(5);
-    }
-
-    std::string temp;
-    int fd = -1;
-    for (int attempt = 0; attempt < 16 && fd < 0; ++attempt) {
-        temp = TempName(fileName);
-        fd = OpenExclusive(temp);
-        if (fd < 0 && errno != EEXIST) break;
-    }
-    if (fd < 0) throw InOutError(InOutCode(errno));
-
-    auto fail = [&](int code) {
-        if (fd >= 0) CloseFile(fd);
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        throw InOutError(code);
-    };
-
-    errno = 0;
-    const long long written = WriteAll(fd, data, size);
-    if (written < 0) fail(InOutCode(errno));
-    if (static_cast<std::size_t>(written) != size) fail(101);
-    const int closed = CloseFile(fd);
-    fd = -1;
-    if (closed != 0) fail(InOutCode(errno));
-
-    fs::rename(temp, target, ec);
-    if (ec) fail(InOutCode(ec.value()));
+    if (!ec && fs::is_regular_file(st) && !IsReadOnly(st)) fs::remove(path, ec);
 }
 
 } // namespace
 
 void WriteCoefficients(const std::string& name) {
     const std::size_t n = static_cast<std::size_t>(SpecLength);
-    std::string fileName;
     const void* data;
     std::size_t size;
     if (DoublePrecision) {
         std::copy_n(SpecRe.begin(), n, OutDouble.begin());
-        fileName = name + ".dbl";
         data = OutDouble.data();
         size = n * sizeof(double);
     } else {
         for (std::size_t i = 0; i < n; ++i)
             OutSingle[i] = static_cast<float>(SpecRe[i]);
-        fileName = name + ".pcm";
         data = OutSingle.data();
         size = n * sizeof(float);
     }
     static_assert(sizeof(double) == 8 && sizeof(float) == 4);
-    const std::string target = ProjectPath + fileName;
-    PublishFile(target, fileName, data, size);
+    const std::string target =
+        ProjectPath + name + std::string(CoefficientExtension(DoublePrecision));
+    try {
+        AtomicFile file(target);
+        file.Write(data, size);
+        file.Commit();
+    } catch (const AtomicFileError& e) {
+        throw InOutError(InOutCode(e.Error()));
+    }
     CurrentHost().FileWritten(target);
 }
 
 void DeleteOutputs() {
-    static const char* const bands[] = {"", "Sub", "Low", "LowMid", "Mid", "High"};
-    // The names of 48000 Hz runs go too: left behind, the bands of an earlier 48 kHz
-    // design would sit beside a new one with fewer ways.
-    for (const char* extension : {".dbl", ".pcm"})
-        for (const char* tag : {"44", "48"})
-            for (const char* band : bands)
-                for (const char* side : {"L", "R"}) {
-                    const std::string path = ProjectPath + "XO" + band + side + tag + extension;
-                    RemoveUnlessReadOnly(path);
-                }
+    // The names of every rate go, not only those of the run's own: left behind, the bands of
+    // an earlier 48 kHz design would sit beside a new one with fewer ways.
+    for (const bool doublePrecision : {true, false})
+        for (const SampleRateTag& rate : SampleRateTags())
+            for (const std::string_view band : BandWords())
+                for (const char side : Sides)
+                    RemoveUnlessReadOnly(
+                        ProjectPath + CoefficientFileName(band, side, rate.tag,
+                                                          CoefficientExtension(doublePrecision)));
     RemoveUnlessReadOnly(ProjectPath + "TestFilter.pcm");
 
     // Temporary files of a run that was killed mid-write.
     std::error_code ec;
     const std::string dir = ProjectPath.empty() ? std::string(".") : ProjectPath;
     for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
-        const std::string leaf = it->path().filename().string();
-        if (leaf.starts_with(TempPrefix) && leaf.ends_with(TempSuffix) && it->is_regular_file(ec))
+        if (TemporaryTarget(it->path().filename().string()) && it->is_regular_file(ec))
             fs::remove(it->path(), ec);
     }
 }

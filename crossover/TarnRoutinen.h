@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "crossover/Bands.h"
+
 namespace tarn {
 
 // The crossover frequency [Hz] a field's text holds, rounded to a 32-bit float, or -1 when
@@ -25,11 +27,16 @@ void DesignBandPass(std::int32_t order, double fl, double fu);
 // at tap N/2. SpecIm is overwritten.
 void ApplyLinearPhase();
 
+// The design of one band of the table (crossover/Bands.h) for the four crossover
+// frequencies [Hz]; the full range of a one-way system is a unit impulse at tap 0.
+void DesignBand(const Band& band, std::int32_t order, const double* frequencies);
+
 // Writes SpecRe as ProjectPath + name + ".dbl" (64-bit) or ".pcm" (32-bit). The file
 // appears under its name only once completely written; throws InOutError otherwise.
 void WriteCoefficients(const std::string& name);
 
-// Removes the coefficient files of an earlier run from ProjectPath.
+// Removes the coefficient files of an earlier run from ProjectPath (every band, side, rate
+// tag and extension, read-only files excepted) and the temporary files of a killed run.
 void DeleteOutputs();
 
 // Magnitude floor of every designed bin: -120 dB.

@@ -1,10 +1,10 @@
 #include "project/Driver.h"
 
-#include <vector>
-
+#include "crossover/Bands.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/Settings.h"
 #include "project/WindowOperations.h"
 #include "spectral/FastFourier.h"
@@ -14,37 +14,6 @@ namespace tarn {
 namespace {
 
 bool running = false;
-
-enum class Response { LowPass, BandPass, HighPass };
-
-struct Band {
-    const char* word; // "Sub", "Low", ...
-    Response response;
-    int lower; // index 0..3 of the frequency that is the band's lower edge (band-pass/high)
-    int upper; // index of its upper edge (low-pass/band-pass)
-};
-
-// Bands of each number of ways, lowest first, with the fields their edges come from.
-const std::vector<Band>& BandsFor(int ways) {
-    static const std::vector<Band> table[6] = {
-        {},
-        {},
-        {{"Low", Response::LowPass, -1, 0}, {"High", Response::HighPass, 0, -1}},
-        {{"Low", Response::LowPass, -1, 0},
-         {"Mid", Response::BandPass, 0, 1},
-         {"High", Response::HighPass, 1, -1}},
-        {{"Sub", Response::LowPass, -1, 0},
-         {"Low", Response::BandPass, 0, 1},
-         {"Mid", Response::BandPass, 1, 2},
-         {"High", Response::HighPass, 2, -1}},
-        {{"Sub", Response::LowPass, -1, 0},
-         {"Low", Response::BandPass, 0, 1},
-         {"LowMid", Response::BandPass, 1, 2},
-         {"Mid", Response::BandPass, 2, 3},
-         {"High", Response::HighPass, 3, -1}},
-    };
-    return table[ways];
-}
 
 // Puts the window back to idle whichever way the run ends. On the regular path the driver
 // does this itself before the completion message; on an error the guard does it, so that
@@ -94,16 +63,11 @@ bool XOButtonClick() {
     if (running) return false;
     WindowOperations& w = Window();
 
-    if (w.Radio44Checked()) {
-        SampleRate = 44100.0;
-        SamplePeriod = 1.0 / SampleRate;
-        RateTag = "44";
-    }
-    if (w.Radio48Checked()) {
-        SampleRate = 48000.0;
-        SamplePeriod = 1.0 / SampleRate;
-        RateTag = "48";
-    }
+    // The two radios form one group, so exactly one of them is checked.
+    if (w.Radio44Checked()) SampleRate = 44100.0;
+    if (w.Radio48Checked()) SampleRate = 48000.0;
+    SamplePeriod = 1.0 / SampleRate;
+    RateTag = TagOfRate(SampleRate);
 
     const int savedCursor = w.GetCursor();
     RunGuard guard(savedCursor);
@@ -117,42 +81,24 @@ bool XOButtonClick() {
     for (int i = 0; i < 4; ++i)
         f[i] = ParseFrequency(w.FieldText(i + 1));
 
-    IniFile ini(ProjectPath + ProjectIniName);
+    ProjectSettings design;
     for (int i = 0; i < 4; ++i)
-        ini.WriteString("Crossover", "Frequency" + std::to_string(i + 1), w.FieldText(i + 1));
-    ini.WriteInteger("Crossover", "FilterOrder", w.FilterOrderValue());
-
-    const int ways = NumberOfWays(f[0], f[1], f[2], f[3]);
-    ini.WriteInteger("Crossover", "X-way-system", ways);
+        design.frequencies[i] = w.FieldText(i + 1);
+    design.filterOrder = w.FilterOrderValue();
+    design.ways = NumberOfWays(f[0], f[1], f[2], f[3]);
+    IniFile ini(ProjectPath + ProjectIniName);
+    design.Store(ini);
+    const int ways = design.ways;
 
     for (int i = ways; i <= 4; ++i)
         w.SetFieldText(i, "");
 
     AllocSpectrum(CoefficientCount);
 
-    if (ways == 1) {
-        ClearSpectrum();
-        SpecRe[0] = 1.0;
-        WriteCoefficients("XOL" + RateTag);
-        WriteCoefficients("XOR" + RateTag);
-    } else {
-        for (const Band& band : BandsFor(ways)) {
-            const int order = w.FilterOrderValue();
-            switch (band.response) {
-            case Response::LowPass:
-                DesignLowPass(order, f[band.upper]);
-                break;
-            case Response::BandPass:
-                DesignBandPass(order, f[band.lower], f[band.upper]);
-                break;
-            case Response::HighPass:
-                DesignHighPass(order, f[band.lower]);
-                break;
-            }
-            const std::string base = std::string("XO") + band.word;
-            WriteCoefficients(base + "L" + RateTag);
-            WriteCoefficients(base + "R" + RateTag);
-        }
+    for (const Band& band : BandsFor(ways)) {
+        DesignBand(band, w.FilterOrderValue(), f);
+        for (const char side : Sides)
+            WriteCoefficients(CoefficientFileName(band.word, side, RateTag));
     }
 
     FreeSpectrum();

@@ -14,7 +14,6 @@ void HeadlessWindow::ShowMessage(const std::string& text) {
 
 void HeadlessWindow::ShowError(const std::string& text) {
     errors.push_back(text);
-    if (onError) onError(text);
 }
 
 void HeadlessWindow::SetFields(const std::string& f1, const std::string& f2, const std::string& f3,
@@ -47,7 +46,6 @@ std::optional<std::string> HeadlessWindow::ChooseDirectory(const std::string& st
 
 void HeadlessWindow::FileWritten(const std::string& path) {
     filesWritten.push_back(path);
-    if (onFileWritten) onFileWritten(path);
 }
 
 } // namespace tarn

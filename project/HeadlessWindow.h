@@ -37,8 +37,6 @@ class HeadlessWindow : public WindowOperations {
     // Hooks a test or the tool may set.
     std::function<void()> onPump;
     std::function<void(const std::string&)> onMessage;
-    std::function<void(const std::string&)> onError;
-    std::function<void(const std::string&)> onFileWritten;
 
     // The four frequency fields at once, fg1Edit first.
     void SetFields(const std::string& f1, const std::string& f2, const std::string& f3,

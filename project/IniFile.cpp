@@ -12,14 +12,7 @@
 #include <utility>
 #include <vector>
 
-#ifdef _WIN32
-#include <process.h>
-#else
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
+#include "core/AtomicFile.h"
 #include "crossover/Tarndef.h"
 
 namespace tarn {
@@ -244,98 +237,40 @@ std::string LineEndOf(const std::string& text, const std::vector<Line>& lines) {
     return "\r\n";
 }
 
-// A hidden name beside the target, unique to this process and write.
-std::string TempName(const fs::path& target, long pid, unsigned serial) {
-    std::string name(".");
-    name += target.filename().string();
-    name += '.';
-    name += std::to_string(pid);
-    name += '.';
-    name += std::to_string(serial);
-    name += ".tmp";
-    return name;
-}
+// The text with one key written: its value replaced (the key keeps its spelling; blanks
+// and the old value go), or the key added after the last non-blank line of its section, or
+// the section added at the end. Every other byte stays as it was.
+std::string WithKey(const std::string& text, const std::string& section, const std::string& key,
+                    const std::string& value) {
+    const std::string sectionName = OneLine(section);
+    const std::string keyName = OneLine(key);
+    const std::string valueText = OneLine(value);
+    const std::vector<Line> lines = SplitLines(text);
+    const std::string eol = LineEndOf(text, lines);
+    const Location loc = Locate(text, lines, sectionName, keyName);
 
-// Writes text to a fresh file beside target and renames it over target, so the file
-// on disk is always either the old or the new one, never a part. The new file keeps the
-// target's permission bits. Returns false on any failure, with no temporary file left.
-bool ReplaceFile(const fs::path& target, const std::string& text,
-                 std::optional<fs::perms> keepPerms) {
-    static unsigned counter = 0;
-    const fs::path dir = target.parent_path();
-#ifdef _WIN32
-    const long pid = _getpid();
-#else
-    const long pid = static_cast<long>(getpid());
-#endif
-    fs::path temp;
-#ifdef _WIN32
-    // Windows has no fsync before rename to offer here; the rename still keeps a reader
-    // from ever seeing a half-written file.
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        temp = dir / TempName(target, pid, ++counter);
-        std::error_code ec;
-        if (!fs::exists(temp, ec)) break;
+    std::string out;
+    out.reserve(text.size() + sectionName.size() + keyName.size() + valueText.size() + 16);
+    if (loc.entry) {
+        const Line& line = lines[*loc.entry];
+        const auto entry =
+            EntryOf(std::string_view(text.data() + line.begin, line.contentEnd - line.begin));
+        out.append(text, 0, line.begin);
+        out.append(entry->key).append("=").append(valueText);
+        out.append(text, line.contentEnd, std::string::npos);
+    } else if (loc.header) {
+        const Line& after = lines[loc.insertAfter];
+        out.append(text, 0, after.end);
+        if (after.end == after.contentEnd) out.append(eol); // unterminated last line
+        out.append(keyName).append("=").append(valueText).append(eol);
+        out.append(text, after.end, std::string::npos);
+    } else {
+        out = text;
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out.append(eol);
+        out.append("[").append(sectionName).append("]").append(eol);
+        out.append(keyName).append("=").append(valueText).append(eol);
     }
-    {
-        std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(text.data(), static_cast<std::streamsize>(text.size()));
-        out.close();
-        if (!out) {
-            std::error_code ec;
-            fs::remove(temp, ec);
-            return false;
-        }
-    }
-#else
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temp = dir / TempName(target, pid, ++counter);
-        // Mode 0666 lets the umask decide, as for any new file.
-        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return false;
-    }
-    if (fd < 0) return false;
-    bool ok = true;
-    std::size_t done = 0;
-    while (ok && done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n > 0)
-            done += static_cast<std::size_t>(n);
-        else if (n < 0 && errno == EINTR)
-            continue;
-        else
-            ok = false; // an error, or no progress at all (disk full)
-    }
-    if (ok && keepPerms) {
-        ok = ::fchmod(fd, static_cast<mode_t>(*keepPerms) & 07777) == 0;
-        // Keeps the owner too when that is allowed (root editing a user's file); for
-        // anybody else the new file is theirs, as any file they write.
-        struct stat old {};
-        if (ok && ::stat(target.c_str(), &old) == 0) {
-            const int ignored = ::fchown(fd, old.st_uid, old.st_gid);
-            (void)ignored;
-        }
-    }
-    if (ok) ok = ::fsync(fd) == 0;
-    if (::close(fd) != 0) ok = false;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-#endif
-    std::error_code ec;
-    fs::rename(temp, target, ec);
-    if (ec) {
-        std::error_code ignored;
-        fs::remove(temp, ignored);
-        return false;
-    }
-    // The directory is not synced: after a power failure the rename may be lost, but the
-    // file is then the complete old one, never a truncated new one (the data was synced
-    // before the rename), and a calculation writes this file six times.
-    return true;
+    return out;
 }
 
 } // namespace
@@ -365,19 +300,23 @@ int IniFile::ReadInteger(const std::string& section, const std::string& key, int
 
 void IniFile::WriteString(const std::string& section, const std::string& key,
                           const std::string& value) {
+    const IniWrite write{section, key, value};
+    WriteStrings({&write, 1});
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteStrings(std::span<const IniWrite> writes) {
     const fs::path target(fileName_);
     std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
-    std::optional<fs::perms> perms;
     std::string text;
     if (fs::exists(status)) {
         if (!fs::is_regular_file(status)) throw IniWriteError(fileName_);
-        perms = status.permissions();
-        // The read-only attribute: no write bit for anybody. Checked here because root
-        // would otherwise replace the file regardless.
-        constexpr fs::perms anyWrite =
-            fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-        if ((*perms & anyWrite) == fs::perms::none) throw IniWriteError(fileName_);
+        // Checked here, before the file is read, though the writer checks it again.
+        if (IsReadOnly(status)) throw IniWriteError(fileName_);
         auto existing = ReadWholeFile(fileName_);
         // A file that cannot be read cannot be rewritten without losing its other keys.
         if (!existing) throw IniWriteError(fileName_);
@@ -386,35 +325,10 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
         throw IniWriteError(fileName_);
     }
 
-    const std::string sectionName = OneLine(section);
-    const std::string keyName = OneLine(key);
-    const std::string valueText = OneLine(value);
-    const std::vector<Line> lines = SplitLines(text);
-    const std::string eol = LineEndOf(text, lines);
-    const Location loc = Locate(text, lines, sectionName, keyName);
-
-    std::string out;
-    out.reserve(text.size() + sectionName.size() + keyName.size() + valueText.size() + 16);
-    if (loc.entry) {
-        // The key keeps its spelling; blanks and the old value go.
-        const Line& line = lines[*loc.entry];
-        const auto entry =
-            EntryOf(std::string_view(text.data() + line.begin, line.contentEnd - line.begin));
-        out.append(text, 0, line.begin);
-        out.append(entry->key).append("=").append(valueText);
-        out.append(text, line.contentEnd, std::string::npos);
-    } else if (loc.header) {
-        const Line& after = lines[loc.insertAfter];
-        out.append(text, 0, after.end);
-        if (after.end == after.contentEnd) out.append(eol); // unterminated last line
-        out.append(keyName).append("=").append(valueText).append(eol);
-        out.append(text, after.end, std::string::npos);
-    } else {
-        out = text;
-        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out.append(eol);
-        out.append("[").append(sectionName).append("]").append(eol);
-        out.append(keyName).append("=").append(valueText).append(eol);
-    }
+    // Each write applies to the text the one before it left, exactly as one write after
+    // another would find the file.
+    for (const IniWrite& write : writes)
+        text = WithKey(text, write.section, write.key, write.value);
 
     // Through a symbolic link the file it points to is replaced, not the link.
     fs::path real = target;
@@ -422,11 +336,13 @@ void IniFile::WriteString(const std::string& section, const std::string& key,
         real = fs::weakly_canonical(target, ec);
         if (ec) throw IniWriteError(fileName_);
     }
-    if (!ReplaceFile(real, out, perms)) throw IniWriteError(fileName_);
-}
-
-void IniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
-    WriteString(section, key, std::to_string(value));
+    // The directory is not synced: after a power failure the rename may be lost, but the
+    // file is then the complete old one, never a truncated new one.
+    try {
+        ReplaceFile(real, text, {.keepPermissions = true});
+    } catch (const AtomicFileError&) {
+        throw IniWriteError(fileName_);
+    }
 }
 
 std::string Utf8ToCp1252(const std::string& utf8) {

@@ -6,20 +6,26 @@
 // around names and values are ignored, lines may end in CR LF or LF. A write replaces one
 // key's value (or adds the key, or the section) and keeps every other line of the file
 // byte for byte; it reaches the disk at once, through a temporary file renamed over the
-// old one, so a crash never leaves a truncated settings file.
+// old one (core/AtomicFile.h), so a crash never leaves a truncated settings file.
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 
 namespace tarn {
+
+// One key to write: its section, its name and its value.
+struct IniWrite {
+    std::string section;
+    std::string key;
+    std::string value;
+};
 
 class IniFile {
   public:
     // fileName: the file's full name.
     explicit IniFile(std::string fileName);
-
-    const std::string& FileName() const { return fileName_; }
 
     // The key's value, at most 2047 characters, or def when the file, the section or the
     // key does not exist.
@@ -32,6 +38,10 @@ class IniFile {
     // be created or written.
     void WriteString(const std::string& section, const std::string& key, const std::string& value);
     void WriteInteger(const std::string& section, const std::string& key, int value);
+    // Several writes, in their order, in one replacement of the file: the file that results
+    // is byte for byte the one the writes made one by one would leave, and a reader (or a
+    // crash) sees either none of them or all.
+    void WriteStrings(std::span<const IniWrite> writes);
 
   private:
     std::string fileName_;

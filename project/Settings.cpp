@@ -13,6 +13,7 @@
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/WindowOperations.h"
 
 namespace tarn {
@@ -23,8 +24,6 @@ namespace fs = std::filesystem;
 
 constexpr const char* AppSection = "Project";
 constexpr const char* ProjectDirKey = "ProjectDir";
-constexpr const char* ProjectSection = "Crossover";
-constexpr int DefaultFilterOrder = 10;
 
 // True only for an existing directory: a file or a missing path is none.
 bool IsDirectory(const std::string& path) {
@@ -115,14 +114,11 @@ void StartupLoad(const std::string& appDir) {
     }
     Window().SetCaption(ProjectCaption(ProjectPath));
 
-    const IniFile project(ProjectPath + ProjectIniName);
+    const ProjectSettings design = ProjectSettings::Load(IniFile(ProjectPath + ProjectIniName));
     for (int field = 1; field <= 4; ++field)
-        Window().SetFieldText(
-            field, project.ReadString(ProjectSection, "Frequency" + std::to_string(field), ""));
-    // The window limits the value to the spin edit's range. "X-way-system" is written for
-    // the user only and never read back.
-    Window().SetFilterOrderValue(
-        project.ReadInteger(ProjectSection, "FilterOrder", DefaultFilterOrder));
+        Window().SetFieldText(field, design.frequencies[field - 1]);
+    // The window limits the value to the spin edit's range.
+    Window().SetFilterOrderValue(design.filterOrder);
 }
 
 void ProjectClick() {

@@ -120,6 +120,8 @@ ssize_t write(int fd, const void* data, size_t size) {
             const size_t part = static_cast<size_t>(fault.shortBytes) < size
                                     ? static_cast<size_t>(fault.shortBytes)
                                     : size;
+            // Only the first strike is short; any further one fails, as a disk that filled up.
+            fault.shortBytes = -1;
             return real(fd, data, part);
         }
         errno = fault.error;
@@ -148,6 +150,15 @@ int fsync(int fd) {
     return real(fd);
 }
 
+int fdatasync(int fd) {
+    static const auto real = Next<int (*)(int)>("fdatasync");
+    if (StrikesFd(TarnFaultFsync, fd)) {
+        errno = fault.error;
+        return -1;
+    }
+    return real(fd);
+}
+
 int rename(const char* from, const char* to) {
     static const auto real = Next<int (*)(const char*, const char*)>("rename");
     ReadEnvironment();
@@ -156,6 +167,17 @@ int rename(const char* from, const char* to) {
         return -1;
     }
     return real(from, to);
+}
+
+// The names are relative to the directories; the part looked for is in a name.
+int renameat(int fromDir, const char* from, int toDir, const char* to) {
+    static const auto real = Next<int (*)(int, const char*, int, const char*)>("renameat");
+    ReadEnvironment();
+    if (Strikes(TarnFaultRename, Matches(from) || Matches(to))) {
+        errno = fault.error;
+        return -1;
+    }
+    return real(fromDir, from, toDir, to);
 }
 
 } // extern "C"

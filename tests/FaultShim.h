@@ -15,15 +15,16 @@ enum TarnFaultCall {
     TarnFaultNone = 0,
     TarnFaultWrite = 1,  // write(): -1 with the errno, or a short write (see below)
     TarnFaultClose = 2,  // close(): the file is closed, then -1 with the errno
-    TarnFaultFsync = 3,  // fsync(): -1 with the errno
-    TarnFaultRename = 4, // rename(): nothing renamed, -1 with the errno
+    TarnFaultFsync = 3,  // fsync() or fdatasync(): -1 with the errno
+    TarnFaultRename = 4, // rename() or renameat(): nothing renamed, -1 with the errno
     TarnFaultCrash = 5,  // write(): stores shortBytes, then the process dies of the signal
                          // given in place of the errno
 };
 
 // Arms one fault: the calls of that kind on a file whose path contains pathPart fail, the
 // first `skip` of them excepted, `times` times in all (-1: every time). For a write,
-// shortBytes >= 0 stores only that many bytes and returns their count instead of failing.
+// shortBytes >= 0 makes the first strike store only that many bytes and return their count
+// instead of failing; later strikes fail with the errno.
 void tarn_fault_arm(int call, const char* pathPart, int error, long shortBytes, int skip,
                     int times);
 void tarn_fault_disarm(void);

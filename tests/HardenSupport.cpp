@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -13,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "crossover/Bands.h"
 #include "tests/TestSupport.h"
 
 namespace tarn::test {
@@ -115,8 +115,7 @@ TreePicture PictureOf(const fs::path& root) {
 }
 
 bool IsCoefficientName(const std::string& name) {
-    static const std::regex pattern("XO(Sub|Low|LowMid|Mid|High)?[LR](44|48)\\.(dbl|pcm)");
-    return std::regex_match(name, pattern);
+    return IsCoefficientFileName(name);
 }
 
 std::vector<std::string>

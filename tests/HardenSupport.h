@@ -44,7 +44,7 @@ ProcessResult RunWords(const std::string& program, const std::string& arguments,
 using TreePicture = std::map<std::string, std::string>;
 TreePicture PictureOf(const std::filesystem::path& root);
 
-// True for a name the program writes coefficients under: XO[band][LR][44|48].dbl/.pcm.
+// True for a name the program writes coefficients under (crossover/Bands.h).
 bool IsCoefficientName(const std::string& name);
 
 // What is wrong in a project directory after a run: a temporary file left (of the

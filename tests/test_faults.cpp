@@ -423,29 +423,58 @@ TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
         int call;
         int error;
         long shortBytes;
+        int hits; // the calls that fail (-1: all of them)
         std::string message;
     };
     const std::vector<Case> cases = {
-        {"short write", TarnFaultWrite, 0, 1000, "Disk full."},
-        {"write: no space", TarnFaultWrite, ENOSPC, -1, "Disk full."},
-        {"write: quota", TarnFaultWrite, EDQUOT, -1, "Disk full."},
-        {"write: device error", TarnFaultWrite, EIO, -1, "I/O error 29."},
-        {"close: device error", TarnFaultClose, EIO, -1, "I/O error 29."},
-        {"close: no space (deferred)", TarnFaultClose, ENOSPC, -1, "Disk full."},
-        {"rename: device error", TarnFaultRename, EIO, -1, "I/O error 29."},
-        {"rename: denied", TarnFaultRename, EACCES, -1, "File access denied."},
+        {"short write, then no space", TarnFaultWrite, ENOSPC, 1000, -1, "Disk full."},
+        {"write: no space", TarnFaultWrite, ENOSPC, -1, 1, "Disk full."},
+        {"write: quota", TarnFaultWrite, EDQUOT, -1, 1, "Disk full."},
+        {"write: device error", TarnFaultWrite, EIO, -1, 1, "I/O error 29."},
+        {"sync: device error", TarnFaultFsync, EIO, -1, 1, "I/O error 29."},
+        {"close: device error", TarnFaultClose, EIO, -1, 1, "I/O error 29."},
+        {"close: no space (deferred)", TarnFaultClose, ENOSPC, -1, 1, "Disk full."},
+        {"rename: device error", TarnFaultRename, EIO, -1, 1, "I/O error 29."},
+        {"rename: denied", TarnFaultRename, EACCES, -1, 1, "File access denied."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         window.SetFields("500", "2000", "", "");
-        tarn_fault_arm(c.call, "XOMidR44", c.error, c.shortBytes, 0, 1);
+        tarn_fault_arm(c.call, "XOMidR44", c.error, c.shortBytes, 0, c.hits);
         EXPECT_EQ(Press(), std::vector<std::string>{c.message});
-        EXPECT_EQ(tarn_fault_hits(), 1);
+        EXPECT_EQ(tarn_fault_hits(), c.shortBytes >= 0 ? 2 : 1);
         tarn_fault_disarm();
         ExpectIdle();
         EXPECT_EQ(window.filesWritten.size(), 3u);
         EXPECT_FALSE(fs::exists(project / "XOMidR44.dbl"));
         EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    }
+}
+
+TEST_F(Faults, PartialAndInterruptedWritesAreCarriedOn) {
+    const Files expected = CleanRun();
+    struct Case {
+        const char* what;
+        int error;
+        long shortBytes;
+    };
+    const std::vector<Case> cases = {
+        {"a short write", 0, 1000},
+        {"an interrupted write", EINTR, -1},
+        {"an interrupted sync", EINTR, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        window.SetFields("500", "2000", "", "");
+        const bool sync = std::string(c.what).ends_with("sync");
+        tarn_fault_arm(sync ? TarnFaultFsync : TarnFaultWrite, "XOMidR44", c.error, c.shortBytes, 0,
+                       1);
+        EXPECT_EQ(Press(), std::vector<std::string>{});
+        EXPECT_EQ(tarn_fault_hits(), 1);
+        tarn_fault_disarm();
+        EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"});
+        EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+        EXPECT_EQ(test::FileNames(project).size(), 7u);
     }
 }
 
@@ -490,17 +519,15 @@ TEST_F(Faults, UnwritableProjectSettingsEndTheRunBeforeAnyBand) {
     EXPECT_TRUE(fs::is_directory(ini));
     fs::remove(ini);
 
-    // Failing at the fifth write: the four frequency texts are stored, the rest not.
+    // The keys of a run go in one write: a failure stores none of them, never a mixture of
+    // the new texts and the old number of ways.
     test::WriteText(ini, old);
-    tarn_fault_arm(TarnFaultRename, "TarnProject.ini", EIO, -1, 4, 1);
+    tarn_fault_arm(TarnFaultRename, "TarnProject.ini", EIO, -1, 0, 1);
     window.SetFields("123", "456", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
+    EXPECT_EQ(tarn_fault_hits(), 1);
     ExpectIdle();
-    const IniFile stored(ini.string());
-    EXPECT_EQ(stored.ReadString("Crossover", "Frequency1", ""), "123");
-    EXPECT_EQ(stored.ReadString("Crossover", "Frequency2", ""), "456");
-    EXPECT_EQ(stored.ReadString("Crossover", "FilterOrder", ""), "4");
-    EXPECT_EQ(stored.ReadString("Crossover", "X-way-system", ""), "2");
+    EXPECT_EQ(test::ReadText(ini), old);
     EXPECT_EQ(test::FileNames(project), std::vector<std::string>{"TarnProject.ini"});
 }
 

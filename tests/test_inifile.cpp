@@ -1,15 +1,14 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
 #include "crossover/Tarndef.h"
 #include "project/IniFile.h"
+#include "tests/TestSupport.h"
 
 namespace tarn {
 namespace {
@@ -18,27 +17,16 @@ namespace fs = std::filesystem;
 
 class IniFileTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tarn-ini-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
-    }
     void TearDown() override {
         std::error_code ec;
         fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-        fs::remove_all(dir_, ec);
     }
 
     std::string PathOf(const std::string& name) const { return (dir_ / name).string(); }
-
     void Put(const std::string& name, const std::string& bytes) const {
-        std::ofstream out(dir_ / name, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        test::WriteText(dir_ / name, bytes);
     }
-    std::string Get(const std::string& name) const {
-        std::ifstream in(dir_ / name, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    std::string Get(const std::string& name) const { return test::ReadText(dir_ / name); }
     // Names in the directory: a write must leave no temporary file behind.
     std::size_t EntryCount() const {
         std::size_t n = 0;
@@ -47,7 +35,8 @@ class IniFileTest : public ::testing::Test {
         return n;
     }
 
-    fs::path dir_;
+    test::TempDir scratch_;
+    const fs::path& dir_ = scratch_.Path();
 };
 
 // A file as the Windows program and a user's editor leave it.
@@ -178,6 +167,47 @@ TEST_F(IniFileTest, ReplacingAValueKeepsEveryOtherByte) {
     EXPECT_EQ(Get("a.ini"), expected);
     EXPECT_EQ(ini.ReadInteger("Crossover", "FilterOrder", 10), 7);
     EXPECT_EQ(EntryCount(), 1u);
+}
+
+TEST_F(IniFileTest, SeveralWritesAtOnceLeaveWhatTheyLeaveOneByOne) {
+    // Odd files as hands and other programs leave them; the writes of a run plus keys of a
+    // section of its own, new and existing, written twice.
+    const std::vector<std::string> files = {
+        "",
+        WindowsFile,
+        "[Crossover]",
+        "[Crossover]\rFrequency1=1\rFilterOrder=3",
+        "; top\n\n[crossover]\n\n  frequency2 = x \n\n\n[Other]\nk=v\n[Crossover]\nx=1\n",
+        "[Other]\r\nk=1\n[Crossover]\r\n;Frequency1=9\rX-WAY-SYSTEM=9\r\n\r\n   ",
+        "k=before any section\r\nFrequency1=x\r\n",
+        "[Bands]\r\nSubLevel=1\r\n[Crossover] ; comment\r\nFrequency4=\"8000\"",
+    };
+    const std::vector<IniWrite> writes = {
+        {"Crossover", "Frequency1", "80"},  {"Crossover", "Frequency2", "500"},
+        {"Crossover", "Frequency3", ""},    {"Crossover", "Frequency4", "8000"},
+        {"Crossover", "FilterOrder", "10"}, {"Bands", "SubLevel", "-3"},
+        {"Bands", "MidDelay", "0.5"},       {"Crossover", "X-way-system", "3"},
+        {"Crossover", "Frequency1", "81"},
+    };
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        SCOPED_TRACE(i);
+        Put("one.ini", files[i]);
+        Put("all.ini", files[i]);
+        IniFile one(PathOf("one.ini"));
+        for (const IniWrite& w : writes)
+            one.WriteString(w.section, w.key, w.value);
+        IniFile(PathOf("all.ini")).WriteStrings(writes);
+        EXPECT_EQ(Get("all.ini"), Get("one.ini"));
+        EXPECT_EQ(EntryCount(), 2u);
+    }
+    // A file that does not exist yet.
+    fs::remove(dir_ / "one.ini");
+    fs::remove(dir_ / "all.ini");
+    IniFile one(PathOf("one.ini"));
+    for (const IniWrite& w : writes)
+        one.WriteString(w.section, w.key, w.value);
+    IniFile(PathOf("all.ini")).WriteStrings(writes);
+    EXPECT_EQ(Get("all.ini"), Get("one.ini"));
 }
 
 TEST_F(IniFileTest, OnlyTheFirstOfDuplicateKeysIsReplaced) {

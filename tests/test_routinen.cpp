@@ -13,6 +13,7 @@
 
 #include <sys/resource.h>
 
+#include "crossover/Bands.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/HeadlessWindow.h"
@@ -372,6 +373,60 @@ TEST(InOutMessages, CodesAndTexts) {
     EXPECT_STREQ(InOutError(4).what(), "Too many open files");
     EXPECT_STREQ(InOutError(32).what(), "I/O error 32");
     EXPECT_EQ(InOutError(32).Code(), 32);
+}
+
+// ---------------------------------------------------------------------------------------
+// The band table and file names
+
+TEST(Bands, EveryNumberOfWaysHasItsBandsAndEdges) {
+    using enum BandShape;
+    struct Row {
+        std::string word;
+        BandShape shape;
+        int lower, upper;
+        bool operator==(const Row&) const = default;
+    };
+    const std::vector<std::vector<Row>> expected = {
+        {{"", FullRange, -1, -1}},
+        {{"Low", LowPass, -1, 0}, {"High", HighPass, 0, -1}},
+        {{"Low", LowPass, -1, 0}, {"Mid", BandPass, 0, 1}, {"High", HighPass, 1, -1}},
+        {{"Sub", LowPass, -1, 0},
+         {"Low", BandPass, 0, 1},
+         {"Mid", BandPass, 1, 2},
+         {"High", HighPass, 2, -1}},
+        {{"Sub", LowPass, -1, 0},
+         {"Low", BandPass, 0, 1},
+         {"LowMid", BandPass, 1, 2},
+         {"Mid", BandPass, 2, 3},
+         {"High", HighPass, 3, -1}},
+    };
+    for (int ways = 1; ways <= 5; ++ways) {
+        std::vector<Row> rows;
+        for (const Band& b : BandsFor(ways))
+            rows.push_back({std::string(b.word), b.shape, b.lower, b.upper});
+        EXPECT_TRUE(rows == expected[ways - 1]) << ways << " ways";
+    }
+    EXPECT_TRUE(BandsFor(0).empty());
+    EXPECT_TRUE(BandsFor(6).empty());
+}
+
+TEST(Bands, FileNamesAndTheirRecognition) {
+    EXPECT_EQ(CoefficientFileName("LowMid", 'L', "48", ".dbl"), "XOLowMidL48.dbl");
+    EXPECT_EQ(CoefficientFileName("", 'R', "44"), "XOR44");
+    EXPECT_EQ(TagOfRate(48000.0), "48");
+    EXPECT_EQ(RateOfTag("44"), 44100.0);
+    EXPECT_EQ(TagOfRate(96000.0), "");
+    EXPECT_EQ(RateOfTag("96"), 0.0);
+
+    int recognised = 0;
+    for (const char* band : {"", "Sub", "Low", "LowMid", "Mid", "High"})
+        for (const char* side : {"L", "R"})
+            for (const char* tail : {"44.dbl", "48.dbl", "44.pcm", "48.pcm"})
+                recognised += IsCoefficientFileName(std::string("XO") + band + side + tail);
+    EXPECT_EQ(recognised, 48);
+    for (const char* other : {"XOLowL96.dbl", "xolowl44.dbl", "XOLowL44.wav", "XOLowL44",
+                              "XOLowLL44.dbl", "XOTopL44.dbl", "XOL44.dbl.tmp", "TarnProject.ini"})
+        EXPECT_FALSE(IsCoefficientFileName(other)) << other;
 }
 
 // ---------------------------------------------------------------------------------------

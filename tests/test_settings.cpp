@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <array>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -11,7 +9,9 @@
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/Settings.h"
+#include "tests/TestSupport.h"
 
 namespace tarn {
 namespace {
@@ -23,27 +23,17 @@ class SettingsTest : public ::testing::Test {
     void SetUp() override {
         savedAppDir_ = AppDir;
         savedProjectPath_ = ProjectPath;
-        std::string pattern = (fs::temp_directory_path() / "tarn-settings-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        app_ = root_ + "/app/";
         fs::create_directory(app_);
     }
     void TearDown() override {
         AppDir = savedAppDir_;
         ProjectPath = savedProjectPath_;
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
 
     static void Put(const std::string& path, const std::string& bytes) {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        test::WriteText(path, bytes);
     }
-    static std::string Get(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    }
+    static std::string Get(const std::string& path) { return test::ReadText(path); }
     static void MakeReadOnly(const std::string& path) {
         fs::permissions(path, fs::perms::owner_read | fs::perms::group_read);
     }
@@ -70,8 +60,9 @@ class SettingsTest : public ::testing::Test {
         return RunHandler(ProjectClick);
     }
 
-    std::string root_;
-    std::string app_;
+    test::TempDir scratch_;
+    std::string root_ = scratch_.Path().string();
+    std::string app_ = root_ + "/app/";
     std::string savedAppDir_;
     std::string savedProjectPath_;
 };
@@ -385,6 +376,29 @@ TEST_F(SettingsTest, NoProjectSwitchDuringACalculation) {
     EXPECT_EQ(Get(TarnIni()), StoredDefault());
     EXPECT_FALSE(fs::exists(root_ + "/elsewhere"));
     EXPECT_TRUE(fs::exists(DefaultProject() + "XOHighR44.dbl"));
+}
+
+TEST(ProjectSettingsTest, StoresEveryKeyInItsOrderAndReadsBackTheDesign) {
+    test::TempDir dir;
+    IniFile file(dir.Prefix() + "TarnProject.ini");
+    ProjectSettings design;
+    design.frequencies = {"80", "", "1,5e3", "x"};
+    design.filterOrder = 7;
+    design.ways = 2;
+    design.Store(file);
+    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"),
+              "[Crossover]\r\nFrequency1=80\r\nFrequency2=\r\nFrequency3=1,5e3\r\n"
+              "Frequency4=x\r\nFilterOrder=7\r\nX-way-system=2\r\n");
+    const ProjectSettings loaded = ProjectSettings::Load(file);
+    EXPECT_EQ(loaded.frequencies, design.frequencies);
+    EXPECT_EQ(loaded.filterOrder, 7);
+    EXPECT_EQ(loaded.ways, ProjectSettings{}.ways); // written for the user only
+
+    // Missing and unreadable keys keep their defaults.
+    test::WriteText(dir.Path() / "TarnProject.ini", "[Crossover]\nFrequency2=500\nFilterOrder=y\n");
+    const ProjectSettings partial = ProjectSettings::Load(file);
+    EXPECT_EQ(partial.frequencies, (std::array<std::string, 4>{"", "500", "", ""}));
+    EXPECT_EQ(partial.filterOrder, 10);
 }
 
 TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {

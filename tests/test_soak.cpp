@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "crossover/Bands.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
@@ -26,20 +27,18 @@ constexpr int Runs = 300;
 // warms up, the second sets the level that the last one must keep.
 constexpr int Cycle = 60;
 
-const char* const Bands[6][5] = {{},
-                                 {""},
-                                 {"Low", "High"},
-                                 {"Low", "Mid", "High"},
-                                 {"Sub", "Low", "Mid", "High"},
-                                 {"Sub", "Low", "LowMid", "Mid", "High"}};
+// The name of a band's file in a run with these settings.
+std::string FileOf(const Band& band, char side, bool rate48, bool doubles) {
+    return CoefficientFileName(band.word, side, rate48 ? "48" : "44",
+                               CoefficientExtension(doubles));
+}
 
 // The names a run with these settings must leave in the project, sorted.
 std::vector<std::string> ExpectedNames(int ways, bool rate48, bool doubles) {
     std::vector<std::string> names = {"TarnProject.ini"};
-    for (int b = 0; b < ways; ++b)
-        for (const char* side : {"L", "R"})
-            names.push_back(std::string("XO") + Bands[ways][b] + side + (rate48 ? "48" : "44") +
-                            (doubles ? ".dbl" : ".pcm"));
+    for (const Band& band : BandsFor(ways))
+        for (const char side : Sides)
+            names.push_back(FileOf(band, side, rate48, doubles));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -81,12 +80,9 @@ TEST(Soak, ThreeHundredCalculationsInOneProcess) {
         // no temporary file is left.
         ASSERT_EQ(test::FileNames(dir.Path()), ExpectedNames(ways, rate48, doubles))
             << "run " << run;
-        for (int b = 0; b < ways; ++b) {
-            const std::string base = std::string("XO") + Bands[ways][b];
-            const std::string tail =
-                std::string(rate48 ? "48" : "44") + (doubles ? ".dbl" : ".pcm");
-            const fs::path left = dir.Path() / (base + "L" + tail);
-            const fs::path right = dir.Path() / (base + "R" + tail);
+        for (const Band& band : BandsFor(ways)) {
+            const fs::path left = dir.Path() / FileOf(band, 'L', rate48, doubles);
+            const fs::path right = dir.Path() / FileOf(band, 'R', rate48, doubles);
             ASSERT_EQ(fs::file_size(left), doubles ? 524288u : 262144u) << left;
             ASSERT_TRUE(test::ReadBytes(left) == test::ReadBytes(right)) << left;
             const bool finite =
