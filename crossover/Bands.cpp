@@ -24,7 +24,8 @@ constexpr Band FiveWay[] = {{"Sub", LowPass, -1, 0},
 
 constexpr std::string_view Words[] = {"", "Sub", "Low", "LowMid", "Mid", "High"};
 
-constexpr SampleRateTag Rates[] = {{44100.0, "44"}, {48000.0, "48"}};
+constexpr SampleRateTag Rates[] = {{44100.0, "44"}, {48000.0, "48"},   {88200.0, "88"},
+                                   {96000.0, "96"}, {176400.0, "176"}, {192000.0, "192"}};
 
 } // namespace
 
@@ -36,6 +37,17 @@ std::span<const Band> BandsFor(int ways) {
 
 std::span<const std::string_view> BandWords() {
     return Words;
+}
+
+std::string_view BandName(std::string_view word) {
+    return word.empty() ? FullRangeName : word;
+}
+
+std::string_view BandWordOfName(std::string_view name) {
+    if (name == FullRangeName) return Words[0];
+    for (std::string_view word : Words)
+        if (!word.empty() && word == name) return word;
+    return InvalidBandName;
 }
 
 std::span<const SampleRateTag> SampleRateTags() {
@@ -64,7 +76,7 @@ std::string CoefficientFileName(std::string_view band, char side, std::string_vi
 }
 
 bool IsCoefficientFileName(std::string_view name) {
-    for (const std::string_view extension : {DoubleExtension, SingleExtension})
+    for (const std::string_view extension : CoefficientExtensions)
         for (const SampleRateTag& rate : Rates)
             for (const std::string_view band : Words)
                 for (const char side : Sides)

@@ -25,6 +25,13 @@ std::span<const Band> BandsFor(int ways);
 // Every band word a file name can carry, lowest band first; "" is the full range.
 std::span<const std::string_view> BandWords();
 
+// The name a user sees and types for a band: its word, or "Full" for the full range.
+inline constexpr std::string_view FullRangeName = "Full";
+std::string_view BandName(std::string_view word);
+// The word of a band name ("Full" gives ""), or InvalidBandName for a name of no band.
+inline constexpr std::string_view InvalidBandName = "?";
+std::string_view BandWordOfName(std::string_view name);
+
 // A sample rate and the tag that ends the names of its files ("XOLowL" + "44").
 struct SampleRateTag {
     double rate; // Hz
@@ -43,9 +50,13 @@ inline constexpr char Sides[] = {'L', 'R'};
 
 inline constexpr std::string_view DoubleExtension = ".dbl"; // 64-bit values
 inline constexpr std::string_view SingleExtension = ".pcm"; // 32-bit values
+inline constexpr std::string_view WavExtension = ".wav";    // a mono float WAV of either size
 inline constexpr std::string_view CoefficientExtension(bool doublePrecision) {
     return doublePrecision ? DoubleExtension : SingleExtension;
 }
+// Every extension a coefficient file can have.
+inline constexpr std::string_view CoefficientExtensions[] = {DoubleExtension, SingleExtension,
+                                                             WavExtension};
 
 // "XO" + band word + side + rate tag + extension, e.g. "XOLowMidL48.dbl". Without the
 // extension it is the name WriteCoefficients takes.

@@ -361,13 +361,12 @@ void WriteCoefficients(const std::string& name) {
 void DeleteOutputs() {
     // The names of every rate go, not only those of the run's own: left behind, the bands of
     // an earlier 48 kHz design would sit beside a new one with fewer ways.
-    for (const bool doublePrecision : {true, false})
+    for (const std::string_view extension : CoefficientExtensions)
         for (const SampleRateTag& rate : SampleRateTags())
             for (const std::string_view band : BandWords())
                 for (const char side : Sides)
-                    RemoveUnlessReadOnly(
-                        ProjectPath + CoefficientFileName(band, side, rate.tag,
-                                                          CoefficientExtension(doublePrecision)));
+                    RemoveUnlessReadOnly(ProjectPath +
+                                         CoefficientFileName(band, side, rate.tag, extension));
     RemoveUnlessReadOnly(ProjectPath + "TestFilter.pcm");
 
     // Temporary files of a run that was killed mid-write.

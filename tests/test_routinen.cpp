@@ -415,16 +415,18 @@ TEST(Bands, FileNamesAndTheirRecognition) {
     EXPECT_EQ(CoefficientFileName("", 'R', "44"), "XOR44");
     EXPECT_EQ(TagOfRate(48000.0), "48");
     EXPECT_EQ(RateOfTag("44"), 44100.0);
-    EXPECT_EQ(TagOfRate(96000.0), "");
-    EXPECT_EQ(RateOfTag("96"), 0.0);
+    EXPECT_EQ(TagOfRate(176400.0), "176");
+    EXPECT_EQ(RateOfTag("192"), 192000.0);
+    EXPECT_EQ(TagOfRate(22050.0), "");
+    EXPECT_EQ(RateOfTag("22"), 0.0);
 
     int recognised = 0;
     for (const char* band : {"", "Sub", "Low", "LowMid", "Mid", "High"})
         for (const char* side : {"L", "R"})
-            for (const char* tail : {"44.dbl", "48.dbl", "44.pcm", "48.pcm"})
+            for (const char* tail : {"44.dbl", "48.pcm", "88.wav", "96.dbl", "176.pcm", "192.wav"})
                 recognised += IsCoefficientFileName(std::string("XO") + band + side + tail);
-    EXPECT_EQ(recognised, 48);
-    for (const char* other : {"XOLowL96.dbl", "xolowl44.dbl", "XOLowL44.wav", "XOLowL44",
+    EXPECT_EQ(recognised, 72);
+    for (const char* other : {"XOLowL22.dbl", "xolowl44.dbl", "XOLowL44.flac", "XOLowL44",
                               "XOLowLL44.dbl", "XOTopL44.dbl", "XOL44.dbl.tmp", "TarnProject.ini"})
         EXPECT_FALSE(IsCoefficientFileName(other)) << other;
 }
@@ -442,8 +444,10 @@ TEST(DeleteOutputs, RemovesEveryRateAndFormatButNothingElse) {
         "XOLowMidL48.dbl", "XOLowMidR44.pcm",
         "XOMidL44.dbl",    "XOMidR48.dbl",
         "XOHighL48.pcm",   "XOHighR44.dbl",
-        "TestFilter.pcm",  ".tarn-XOLowL44.dbl-0123456789ab.tmp"};
-    const std::vector<std::string> kept = {"TarnProject.ini", "XOLowL44.wav", "XOLowL96.dbl",
+        "TestFilter.pcm",  ".tarn-XOLowL44.dbl-0123456789ab.tmp",
+        "XOLowL44.wav",    "XOLowL96.dbl",
+        "XOHighR192.wav",  "XOSubL176.pcm"};
+    const std::vector<std::string> kept = {"TarnProject.ini", "XOLowL22.dbl", "XOLowL44.flac",
                                            "notes.txt", "xolowl44.dbl"};
     for (const auto& name : stale)
         test::WriteText(dir.Path() / name, "x");

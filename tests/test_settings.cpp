@@ -401,6 +401,68 @@ TEST(ProjectSettingsTest, StoresEveryKeyInItsOrderAndReadsBackTheDesign) {
     EXPECT_EQ(partial.filterOrder, 10);
 }
 
+TEST(ProjectSettingsTest, NewKeysAppearOnlyOnceTheyLeaveTheirDefaults) {
+    test::TempDir dir;
+    IniFile file(dir.Prefix() + "TarnProject.ini");
+    const std::string partsOnly = "[Crossover]\r\nFrequency1=80\r\nFrequency2=\r\nFrequency3=\r\n"
+                                  "Frequency4=\r\nFilterOrder=10\r\nX-way-system=2\r\n";
+    ProjectSettings design;
+    design.frequencies = {"80", "", "", ""};
+    design.ways = 2;
+    design.Store(file);
+    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), partsOnly);
+
+    // Every new key away from its default, then read back.
+    design.sampleRate = AllRates;
+    design.minimumPhase = false;
+    design.precision = 32;
+    design.format = FileFormat::Wav;
+    design.alignment = Alignment::LinkwitzRiley;
+    design.taps = 6144;
+    design.trims["High"] = {-6.5, 0.125, true};
+    design.trims["Full"] = {0.0, 0.0, true};
+    design.Store(file);
+    const std::string all = test::ReadText(dir.Path() / "TarnProject.ini");
+    EXPECT_EQ(all, partsOnly +
+                       "SampleRate=all\r\nMinimumPhase=0\r\nPrecision=32\r\nFormat=wav\r\n"
+                       "Alignment=Linkwitz-Riley\r\nTaps=6144\r\n[Bands]\r\nFullInvert=1\r\n"
+                       "HighLevel=-6.5\r\nHighDelay=0.125\r\nHighInvert=1\r\n");
+    const ProjectSettings loaded = ProjectSettings::Load(file);
+    EXPECT_EQ(loaded.sampleRate, AllRates);
+    EXPECT_FALSE(loaded.minimumPhase);
+    EXPECT_EQ(loaded.precision, 32);
+    EXPECT_EQ(loaded.format, FileFormat::Wav);
+    EXPECT_EQ(loaded.alignment, Alignment::LinkwitzRiley);
+    EXPECT_EQ(loaded.taps, 6144);
+    EXPECT_EQ(loaded.TrimOf("High").levelDb, -6.5);
+    EXPECT_EQ(loaded.TrimOf("High").delayMs, 0.125);
+    EXPECT_TRUE(loaded.TrimOf("High").invert);
+    EXPECT_TRUE(loaded.TrimOf("").invert);
+    EXPECT_TRUE(loaded.TrimOf("Mid").IsNeutral());
+
+    // Back at the defaults, keys the file holds are rewritten rather than left stale.
+    ProjectSettings plain;
+    plain.frequencies = design.frequencies;
+    plain.ways = 2;
+    plain.Store(file);
+    const ProjectSettings reloaded = ProjectSettings::Load(file);
+    EXPECT_EQ(reloaded.sampleRate, 44100);
+    EXPECT_EQ(reloaded.alignment, Alignment::Tarn);
+    EXPECT_TRUE(reloaded.TrimOf("High").IsNeutral());
+    EXPECT_NE(test::ReadText(dir.Path() / "TarnProject.ini").find("SampleRate=44100"),
+              std::string::npos);
+
+    // Values that do not read keep their defaults.
+    test::WriteText(dir.Path() / "TarnProject.ini",
+                    "[Crossover]\nSampleRate=22050\nFormat=flac\nAlignment=Bessel\n"
+                    "[Bands]\nSubLevel=loud\nSubDelay=1e400\n");
+    const ProjectSettings odd = ProjectSettings::Load(file);
+    EXPECT_EQ(odd.sampleRate, 44100);
+    EXPECT_EQ(odd.format, FileFormat::Raw);
+    EXPECT_EQ(odd.alignment, Alignment::Tarn);
+    EXPECT_TRUE(odd.TrimOf("Sub").IsNeutral());
+}
+
 TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {
     const std::string dir = ExecutableDirectory();
     ASSERT_FALSE(dir.empty());
