@@ -1,5 +1,8 @@
 #include "project/HeadlessWindow.h"
 
+#include "crossover/Bands.h"
+#include "crossover/Tarndef.h"
+
 namespace tarn {
 
 void HeadlessWindow::ProcessMessages() {
@@ -46,6 +49,24 @@ std::optional<std::string> HeadlessWindow::ChooseDirectory(const std::string& st
 
 void HeadlessWindow::FileWritten(const std::string& path) {
     filesWritten.push_back(path);
+}
+
+BandTrim HeadlessWindow::TrimChoice(std::string_view word) {
+    const auto it = trims.find(word);
+    return it == trims.end() ? BandTrim{} : it->second;
+}
+
+void HeadlessWindow::ShowDesign(const ProjectSettings& design) {
+    rate = design.sampleRate;
+    radio48 = design.sampleRate == 48000;
+    minimumPhase = design.minimumPhase;
+    DoublePrecision = design.precision == 64;
+    format = design.format;
+    alignment = design.alignment;
+    taps = design.taps;
+    trims.clear();
+    for (const auto& [name, trim] : design.trims)
+        trims[std::string(BandWordOfName(name))] = trim;
 }
 
 } // namespace tarn

@@ -4,6 +4,7 @@
 
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,10 +25,18 @@ class HeadlessWindow : public WindowOperations {
     int progress = 0;
     int cursor = 0; // 0: normal, 1: busy
 
+    // The design panel; nothing for the rate goes by radio48.
+    std::optional<int> rate;
+    FileFormat format = FileFormat::Raw;
+    Alignment alignment = Alignment::Tarn;
+    int taps = CoefficientCount;
+    std::map<std::string, BandTrim, std::less<>> trims; // by band word, "" the full range
+
     // What was shown, in order.
     std::vector<std::string> messages;
     std::vector<std::string> errors;
     std::vector<std::string> filesWritten;
+    std::vector<std::string> warnings;
     long pumpCount = 0;
 
     // Answers of the directory chooser, taken front first; empty: cancel.
@@ -60,6 +69,13 @@ class HeadlessWindow : public WindowOperations {
     void SetProgress(int position) override { progress = position; }
     std::optional<std::string> ChooseDirectory(const std::string& start) override;
     void FileWritten(const std::string& path) override;
+    std::optional<int> RateChoice() override { return rate; }
+    FileFormat FormatChoice() override { return format; }
+    Alignment AlignmentChoice() override { return alignment; }
+    int TapsChoice() override { return taps; }
+    BandTrim TrimChoice(std::string_view word) override;
+    void ShowDesign(const ProjectSettings& design) override;
+    void ShowWarning(const std::string& text) override { warnings.push_back(text); }
 };
 
 } // namespace tarn

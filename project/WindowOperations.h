@@ -10,8 +10,12 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "core/Host.h"
+#include "crossover/BandTrim.h"
+#include "crossover/Tarndef.h"
+#include "project/ProjectSettings.h"
 
 namespace tarn {
 
@@ -49,6 +53,24 @@ class WindowOperations : public Host {
     // Modal "Select Directory", starting at start. Returns the accepted name-field text
     // (the user has confirmed creating it when it did not exist), or nothing on cancel.
     virtual std::optional<std::string> ChooseDirectory(const std::string& start) = 0;
+
+    // The design panel: what a run builds beyond the controls above, read at the start of a
+    // run. The defaults are what a window without the panel means, so a run through them
+    // writes what it always wrote.
+    // The rate [Hz] to write, AllRates for every rate, or nothing to go by Radio44/Radio48.
+    virtual std::optional<int> RateChoice() { return std::nullopt; }
+    virtual FileFormat FormatChoice() { return FileFormat::Raw; }
+    virtual Alignment AlignmentChoice() { return Alignment::Tarn; }
+    virtual int TapsChoice() { return CoefficientCount; }
+    // The level, delay and polarity of a band, by its word ("" for the full range).
+    virtual BandTrim TrimChoice(std::string_view /*word*/) { return {}; }
+
+    // Shows a stored design beyond the fields and the filter order (rate, phase, precision,
+    // format, alignment, taps, trims): at start and when a project is opened.
+    virtual void ShowDesign(const ProjectSettings& /*design*/) {}
+    // What a completed run wants the user to know (taps too few, a level that can clip);
+    // the run has written its files all the same.
+    virtual void ShowWarning(const std::string& text) { ShowMessage(text); }
 };
 
 // The window the computing code talks to. Without one set, a silent stand-in answers
