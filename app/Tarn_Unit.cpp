@@ -1,7 +1,9 @@
 #include "app/Tarn_Unit.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -29,8 +31,11 @@
 #include <limits>
 #include <stdexcept>
 
+#include "app/DesignPanel.h"
 #include "app/ResponseWindow.h"
 #include "crossover/Tarndef.h"
+#include "crossover/WavFile.h"
+#include "project/DesignTexts.h"
 #include "project/Driver.h"
 #include "project/Settings.h"
 
@@ -261,10 +266,19 @@ void CentreOnScreen(QWidget* widget) {
 
 namespace {
 
-// Size of the client area below the menu bar, at 96 dots per inch.
+// Size of the original client area below the menu bar, at 96 dots per inch: the original
+// controls keep their places in it, the design panel lies to its right and the status line
+// below the button, where the progress bar was.
 constexpr int ClientWidth = 473;
 constexpr int ClientHeight = 217;
 constexpr int ProgressBarHeight = 17;
+constexpr int Margin = 8;
+constexpr int PanelLeft = ClientWidth;
+constexpr int StatusTop = ClientHeight - ProgressBarHeight;
+// Room for a status line naming a long project directory over three lines.
+constexpr int StatusMinHeight = 48;
+// The bands each field separates, right of the fields and their original labels.
+constexpr int BoundaryLeft = 300;
 
 // The controls' font: 8 points at 96 dots per inch.
 constexpr int FontPixelSize = 11;
@@ -272,8 +286,11 @@ constexpr int FontPixelSize = 11;
 // The layout was drawn for a font narrower than most Linux system fonts. Captioned
 // controls keep their top left corner and grow to their text when it would be cut off;
 // with a font as narrow as the original they keep the drawn size exactly.
-void PlaceLabel(QLabel* label, int left, int top, int width, int height) {
-    label->setGeometry(left, top, std::max(width, label->sizeHint().width()), height);
+// A label beside a field takes the field's height and centres its text in it, so that its
+// text stands on the field's baseline.
+void PlaceLabel(QLabel* label, int left, int top, int width, const QWidget* field) {
+    label->setGeometry(left, top, std::max(width, label->sizeHint().width()), field->height());
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
 }
 
 // Width up to the end of a radio button's or check box's caption.
@@ -327,8 +344,8 @@ TForm1::TForm1(const std::string& appDir, QWidget* parent) : QMainWindow(parent)
 
     CreateMenu();
     CreateControls();
-
-    resize(ClientWidth, ClientHeight + MainMenu1->sizeHint().height());
+    CreateDesignControls();
+    SettleSize();
     XOButton->setFocus();
 
     FormCreate();
@@ -359,6 +376,19 @@ void TForm1::CreateMenu() {
     connect(Project, &QAction::triggered, this, &TForm1::ProjectClick);
     connect(Exit1, &QAction::triggered, this, &TForm1::Exit1Click);
 
+    OpenProject1 = new QAction(QStringLiteral("&Open Project..."), this);
+    OpenProject1->setObjectName(QStringLiteral("OpenProject1"));
+    OpenProject1->setShortcut(QKeySequence::Open);
+    OpenProject1->setStatusTip(
+        QStringLiteral("Opens a project directory and shows its stored design"));
+    File1->insertAction(N1, OpenProject1);
+    connect(OpenProject1, &QAction::triggered, this, &TForm1::OpenProject1Click);
+    // The tips say what each item does differently from its neighbour.
+    File1->setToolTipsVisible(true);
+    Project->setToolTip(QStringLiteral("Writes the next run into another directory; the window "
+                                       "keeps its values"));
+    OpenProject1->setToolTip(OpenProject1->statusTip());
+
     View1 = MainMenu1->addMenu(QStringLiteral("&View"));
     View1->setObjectName(QStringLiteral("View1"));
     View1->menuAction()->setObjectName(QStringLiteral("View1Action"));
@@ -366,6 +396,12 @@ void TForm1::CreateMenu() {
     Response1->setObjectName(QStringLiteral("Response1"));
     ResponseWindow1 = new tarn::ResponseWindow(this);
     connect(Response1, &QAction::triggered, this, &TForm1::Response1Click);
+
+    Help1 = MainMenu1->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    About1 = Help1->addAction(QStringLiteral("&About Tarn..."));
+    About1->setObjectName(QStringLiteral("About1"));
+    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
 }
 
 void TForm1::CreateControls() {
@@ -414,12 +450,12 @@ void TForm1::CreateControls() {
     FilterOrder->setGeometry(32, 104, 49, 22);
     FilterOrder->setValue(10);
     Label3 = named(new QLabel(QStringLiteral("Filter order"), client_), "Label3");
-    PlaceLabel(Label3, 88, 104, 49, 13);
+    PlaceLabel(Label3, 88, 104, 49, FilterOrder);
 
     fg1Edit = named(new QLineEdit(client_), "fg1Edit");
     fg1Edit->setGeometry(192, 56, 49, 21);
     Label1 = named(new QLabel(QStringLiteral("low XO"), client_), "Label1");
-    PlaceLabel(Label1, 248, 56, 34, 13);
+    PlaceLabel(Label1, 248, 56, 34, fg1Edit);
     fg2Edit = named(new QLineEdit(client_), "fg2Edit");
     fg2Edit->setGeometry(192, 80, 49, 21);
     fg3Edit = named(new QLineEdit(client_), "fg3Edit");
@@ -427,7 +463,7 @@ void TForm1::CreateControls() {
     fg4Edit = named(new QLineEdit(client_), "fg4Edit");
     fg4Edit->setGeometry(192, 128, 49, 21);
     Label2 = named(new QLabel(QStringLiteral("high XO"), client_), "Label2");
-    PlaceLabel(Label2, 248, 128, 38, 13);
+    PlaceLabel(Label2, 248, 128, 38, fg4Edit);
     fields_ = {fg1Edit, fg2Edit, fg3Edit, fg4Edit};
     // QLineEdit cuts a text at 32767 characters by default, which would silently change a
     // pasted number; the fields take any text, and the parser judges it.
@@ -472,21 +508,132 @@ void TForm1::CreateControls() {
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
 }
 
-void TForm1::DockProgressBar() {
-    ProgressBar1->setGeometry(0, client_->height() - ProgressBarHeight, client_->width(),
-                              ProgressBarHeight);
+void TForm1::CreateDesignControls() {
+    // Tips for the original controls too: a new user meets them first.
+    GroupBox1->setToolTip(QStringLiteral("Sample rate of the coefficient files; more rates in "
+                                         "the design panel"));
+    Radio44->setToolTip(QStringLiteral("44100 Hz: files tagged \"44\""));
+    Radio48->setToolTip(QStringLiteral("48000 Hz: files tagged \"48\""));
+    GroupBox2->setToolTip(QStringLiteral("Bits per tap of the coefficient files"));
+    RadioButton1->setToolTip(QStringLiteral("32-bit floats (\".pcm\" or 32-bit WAV)"));
+    RadioButton2->setToolTip(QStringLiteral("64-bit floats (\".dbl\" or 64-bit WAV)"));
+    GroupBox3->setToolTip(QStringLiteral("Minimum phase: no latency, bands of different phase. "
+                                         "Linear phase: a delay of half the taps, bands in "
+                                         "phase"));
+    Minimumphasecheckbox->setToolTip(GroupBox3->toolTip());
+    FilterOrder->setToolTip(QStringLiteral("Filter order, 1 to 50: the higher, the steeper the "
+                                           "slopes (Linkwitz-Riley: the order of each "
+                                           "Butterworth half)"));
+    Label3->setToolTip(FilterOrder->toolTip());
+    const QString fieldTip = QStringLiteral(
+        "Crossover frequency %1 in Hz, lowest first. The fields from the first empty or unusable "
+        "one on take no part: one to four frequencies make two to five ways. Enter calculates.");
+    for (int i = 0; i < 4; ++i)
+        fields_[static_cast<std::size_t>(i)]->setToolTip(fieldTip.arg(i + 1));
+    Label1->setToolTip(fg1Edit->toolTip());
+    Label2->setToolTip(fg4Edit->toolTip());
+    XOButton->setToolTip(QStringLiteral("Designs every band and writes its left and right "
+                                        "coefficient files into the project directory"));
+    ProgressBar1->setToolTip(QStringLiteral("Steps every 2 seconds while a run lasts"));
+
+    // The unit of the fields, as a heading over them between the two upper groups.
+    UnitLabel = new QLabel(QStringLiteral("Crossover, Hz"), client_);
+    UnitLabel->setObjectName(QStringLiteral("UnitLabel"));
+    UnitLabel->setToolTip(QStringLiteral("The four fields hold crossover frequencies in Hz"));
+    const int unitLeft = GroupBox1->geometry().right() + 1 + Margin;
+    const int unitHeight = UnitLabel->sizeHint().height();
+    UnitLabel->setGeometry(unitLeft, fg1Edit->y() - unitHeight - 1,
+                           std::min(UnitLabel->sizeHint().width(),
+                                    GroupBox2->geometry().left() - Margin / 2 - unitLeft),
+                           unitHeight);
+
+    for (std::size_t i = 0; i < 4; ++i) {
+        QLineEdit* field = fields_[i];
+        auto* label = new QLabel(client_);
+        label->setObjectName(QStringLiteral("Boundary%1").arg(i + 1));
+        label->setToolTip(QStringLiteral("The two bands this frequency separates"));
+        label->setGeometry(BoundaryLeft, field->y(),
+                           GroupBox2->geometry().right() + 1 - BoundaryLeft, field->height());
+        label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+        label->setForegroundRole(QPalette::PlaceholderText);
+        BoundaryLabels[i] = label;
+        connect(field, &QLineEdit::textChanged, this, &TForm1::FieldsChanged);
+        field->installEventFilter(this);
+    }
+
+    StatusLine = new QLabel(client_);
+    StatusLine->setObjectName(QStringLiteral("StatusLine"));
+    StatusLine->setWordWrap(true);
+    StatusLine->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    StatusLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    StatusLine->setToolTip(QStringLiteral("What the last run did"));
+
+    DesignPanel1 = new tarn::DesignPanel(client_);
+    DesignPanel1->setObjectName(QStringLiteral("DesignPanel1"));
+    rateGroup_ = new QButtonGroup(this);
+    rateGroup_->addButton(Radio44);
+    rateGroup_->addButton(Radio48);
+    for (QRadioButton* radio : DesignPanel1->RateButtons())
+        rateGroup_->addButton(radio);
+    connect(rateGroup_, &QButtonGroup::buttonToggled, this, [this] { UpdateLatency(); });
+    connect(Minimumphasecheckbox, &QCheckBox::toggled, this, [this] { UpdateLatency(); });
+    for (QWidget* field : DesignPanel1->EnterFields())
+        field->installEventFilter(this);
+
+    // The tab chain Qt falls back on, beyond the original controls.
+    QWidget* previous = Minimumphasecheckbox;
+    for (QWidget* stop : DesignPanel1->TabStops()) {
+        setTabOrder(previous, stop);
+        previous = stop;
+    }
+
+    FieldsChanged();
+    UpdateLatency();
 }
 
-std::array<QWidget*, 9> TForm1::TabChain() const {
-    return {XOButton,
-            fg1Edit,
-            fg2Edit,
-            fg3Edit,
-            fg4Edit,
-            FilterOrder,
-            Radio48->isChecked() ? Radio48 : Radio44,
-            RadioButton1->isChecked() ? RadioButton1 : RadioButton2,
-            Minimumphasecheckbox};
+void TForm1::SettleSize() {
+    // The size at which everything shows: the original area, the panel with all five band
+    // rows beside it, and the status line under the button. The window never gets smaller;
+    // what it grows by goes to the panel.
+    DesignPanel1->ShowBands(5);
+    const QSize panel = DesignPanel1->sizeHint();
+    FieldsChanged();
+    const QSize minimum(
+        PanelLeft + panel.width() + Margin,
+        std::max(Margin + panel.height() + Margin, StatusTop + StatusMinHeight + Margin) +
+            ProgressBarHeight);
+    client_->setMinimumSize(minimum);
+    resize(minimum.width(), minimum.height() + MainMenu1->sizeHint().height());
+    Relayout();
+}
+
+void TForm1::Relayout() {
+    const int width = client_->width();
+    const int height = client_->height();
+    ProgressBar1->setGeometry(0, height - ProgressBarHeight, width, ProgressBarHeight);
+    DesignPanel1->setGeometry(PanelLeft, Margin, width - PanelLeft - Margin,
+                              height - ProgressBarHeight - 2 * Margin);
+    StatusLine->setGeometry(Margin, StatusTop, PanelLeft - 2 * Margin,
+                            height - ProgressBarHeight - Margin - StatusTop);
+}
+
+std::vector<QWidget*> TForm1::TabChain() const {
+    // The selected radio of the rate group is its tab stop, wherever it lies.
+    QWidget* rate = Radio44;
+    for (QAbstractButton* b : rateGroup_->buttons())
+        if (b->isChecked()) rate = b;
+    std::vector<QWidget*> chain{XOButton,
+                                fg1Edit,
+                                fg2Edit,
+                                fg3Edit,
+                                fg4Edit,
+                                FilterOrder,
+                                rate,
+                                RadioButton1->isChecked() ? RadioButton1 : RadioButton2,
+                                Minimumphasecheckbox};
+    for (QWidget* stop : DesignPanel1->TabStops())
+        chain.push_back(stop);
+    return chain;
 }
 
 QWidget* TForm1::DialogParent() {
@@ -499,24 +646,42 @@ QWidget* TForm1::DialogParent() {
 // Handlers
 
 void TForm1::FormCreate() {
+    // The defaults come first and hold also when the start-up load fails, so that the window
+    // and DoublePrecision agree in every case; a stored design then replaces them.
+    ProgressBar1->setMaximum(100);
+    Radio44->setChecked(true);
+    RadioButton2->setChecked(true);
+    tarn::DoublePrecision = true;
     tarn::RunHandler([this] {
         if (appDir_.empty())
             tarn::StartupLoad();
         else
             tarn::StartupLoad(appDir_);
     });
-    // The defaults apply even when the start-up load failed, so that the window and
-    // DoublePrecision agree in every case.
-    ProgressBar1->setMaximum(100);
-    Radio44->setChecked(true);
-    RadioButton2->setChecked(true);
-    tarn::DoublePrecision = true;
+    FillRecentMenu();
 }
 
 void TForm1::XOButtonClick() {
     // A second press while a run pumps messages finds the driver busy and does nothing.
+    const bool starting = !tarn::CalculationRunning();
+    std::string latency;
+    const std::string project = tarn::ProjectPath;
+    if (starting) {
+        filesWritten_ = 0;
+        // The count the run reads is the count the field shows.
+        DesignPanel1->SettleTaps();
+        latency = tarn::LatencyText(MinimumPhaseOption(), TapsChoice(), CurrentRate());
+    }
     bool completed = false;
     const bool ok = tarn::RunHandler([&completed] { completed = tarn::XOButtonClick(); });
+    if (starting) {
+        ShowBusy(false);
+        if (ok && completed)
+            StatusLine->setText(
+                QString::fromStdString(tarn::RunSummary(filesWritten_, project, latency)));
+        else if (!ok)
+            StatusLine->setText(QStringLiteral("The run stopped with an error."));
+    }
     // The response view follows every run that wrote all its files.
     if (ok && completed)
         ResponseWindow1->RunCompleted(tarn::ProjectPath, tarn::RateTag, tarn::DoublePrecision);
@@ -529,7 +694,86 @@ void TForm1::XOButtonClick() {
 void TForm1::ProjectClick() {
     // ProjectPath must not change under a running calculation.
     if (tarn::CalculationRunning()) return;
-    tarn::RunHandler([] { tarn::ProjectClick(); });
+    const std::string previous = tarn::ProjectPath;
+    const bool ok = tarn::RunHandler([] { tarn::ProjectClick(); });
+    if (tarn::ProjectPath == previous) return;
+    // A "Tarn.ini" that could not take the directory cannot take the list either.
+    if (ok) tarn::RunHandler([&previous] { tarn::RememberProjects(tarn::ProjectPath, previous); });
+    ProjectChanged(previous);
+}
+
+void TForm1::OpenProject1Click() {
+    const std::string previous = tarn::ProjectPath;
+    tarn::RunHandler([] { tarn::OpenProjectClick(); });
+    if (tarn::ProjectPath != previous) ProjectChanged(previous);
+}
+
+void TForm1::OpenRecentProject(const std::string& dir) {
+    const std::string previous = tarn::ProjectPath;
+    tarn::RunHandler([&dir] { tarn::OpenProject(dir); });
+    if (tarn::ProjectPath != previous) ProjectChanged(previous);
+}
+
+void TForm1::ProjectChanged(const std::string& /*previous*/) {
+    FillRecentMenu();
+    StatusLine->clear();
+    // The response view shows the new project's set, not the one it last read.
+    if (ResponseWindow1->isVisible()) ResponseWindow1->Refresh();
+}
+
+std::vector<std::string> TForm1::RecentMenuEntries() const {
+    std::vector<std::string> entries;
+    for (const std::string& dir : tarn::RecentProjects())
+        if (dir != tarn::ProjectPath) entries.push_back(dir);
+    return entries;
+}
+
+void TForm1::FillRecentMenu() {
+    for (QAction* action : recentActions_) {
+        File1->removeAction(action);
+        delete action;
+    }
+    recentActions_.clear();
+    std::vector<std::string> entries;
+    // An unreadable "Tarn.ini" lists nothing; the menu is no place for an error box.
+    try {
+        entries = RecentMenuEntries();
+    } catch (const std::exception&) {
+    }
+    if (entries.empty()) return;
+    auto* separator = new QAction(this);
+    separator->setSeparator(true);
+    File1->insertAction(N1, separator);
+    recentActions_.push_back(separator);
+    int number = 0;
+    for (const std::string& dir : entries) {
+        QString text = QString::fromStdString(dir);
+        text.replace(u'&', QStringLiteral("&&"));
+        auto* action = new QAction(QStringLiteral("&%1 %2").arg(++number).arg(text), this);
+        action->setToolTip(QStringLiteral("Opens this project and shows its stored design"));
+        connect(action, &QAction::triggered, this, [this, dir] { OpenRecentProject(dir); });
+        File1->insertAction(N1, action);
+        recentActions_.push_back(action);
+    }
+}
+
+void TForm1::About1Click() {
+    const QString text =
+        QStringLiteral("Tarn %1\n\n"
+                       "Designs the FIR filters of a multi-way loudspeaker crossover and writes "
+                       "them as coefficient files for convolution engines.\n\n"
+                       "Licence: %2\n\n"
+                       "Libraries:\n"
+                       "Qt %3, Widgets (LGPL-3.0) and Charts (GPL-3.0)\n"
+                       "%4 (LGPL-2.1-or-later)\n"
+                       "CLI11 (BSD-3-Clause), for tarn-cli's options")
+            .arg(QStringLiteral(TARN_VERSION), QStringLiteral(TARN_LICENCE),
+                 QString::fromLatin1(qVersion()), QString::fromStdString(tarn::SndfileVersion()));
+    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("About Tarn"), text, QMessageBox::Ok,
+                    DialogParent());
+    box.setTextFormat(Qt::PlainText);
+    box.setIconPixmap(tarn::ProgramIcon().pixmap(64, 64));
+    box.exec();
 }
 
 void TForm1::RadioButton2Click() {
@@ -555,6 +799,7 @@ void TForm1::closeEvent(QCloseEvent* event) {
     // The run lives on this thread below the current event; the window must outlast it.
     if (tarn::CalculationRunning()) {
         closePending_ = true;
+        StatusLine->setText(QStringLiteral("Closing once the run has ended..."));
         event->ignore();
         return;
     }
@@ -571,7 +816,17 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == client_ && event->type() == QEvent::Resize) DockProgressBar();
+    if (watched == client_ && event->type() == QEvent::Resize) Relayout();
+    // Enter in a field presses "Calc Crossover" (the filter order keeps its beep). A spin box
+    // takes its text first, so the run reads what the field shows.
+    if (event->type() == QEvent::KeyPress && watched != client_) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (auto* spin = qobject_cast<QAbstractSpinBox*>(watched)) spin->interpretText();
+            if (XOButton->isEnabled()) XOButton->click();
+            return true;
+        }
+    }
     return QMainWindow::eventFilter(watched, event);
 }
 
@@ -615,6 +870,11 @@ int TForm1::GetCursor() {
 }
 
 void TForm1::SetBusyCursor() {
+    // The busy cursor marks the run's computing: the window shows it as long.
+    if (!busy_) {
+        busyDepth_ = cursorDepth_;
+        ShowBusy(true);
+    }
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     ++cursorDepth_;
 }
@@ -623,6 +883,24 @@ void TForm1::SetCursor(int saved) {
     while (cursorDepth_ > std::max(saved, 0)) {
         QGuiApplication::restoreOverrideCursor();
         --cursorDepth_;
+    }
+    if (busy_ && cursorDepth_ <= busyDepth_) ShowBusy(false);
+}
+
+void TForm1::ShowBusy(bool busy) {
+    if (busy == busy_) return;
+    busy_ = busy;
+    if (busy) {
+        buttonHadFocus_ = XOButton->hasFocus();
+        XOButton->setText(QStringLiteral("Calculating..."));
+        XOButton->setEnabled(false);
+        StatusLine->setText(QStringLiteral("Calculating into %1 ...")
+                                .arg(QString::fromStdString(tarn::ProjectPath)));
+    } else {
+        XOButton->setText(QStringLiteral("Calc Crossover"));
+        XOButton->setEnabled(true);
+        if (buttonHadFocus_) XOButton->setFocus();
+        StatusLine->clear();
     }
 }
 
@@ -671,6 +949,72 @@ void TForm1::SetTimerEnabled(bool enabled) {
 
 void TForm1::SetProgress(int position) {
     ProgressBar1->setValue(std::clamp(position, ProgressBar1->minimum(), ProgressBar1->maximum()));
+}
+
+void TForm1::FileWritten(const std::string& /*path*/) {
+    ++filesWritten_;
+}
+
+int TForm1::CurrentRate() {
+    return RateChoice().value_or(Radio48->isChecked() ? 48000 : 44100);
+}
+
+std::optional<int> TForm1::RateChoice() {
+    return DesignPanel1->SelectedRate();
+}
+
+tarn::FileFormat TForm1::FormatChoice() {
+    return DesignPanel1->Format();
+}
+
+tarn::Alignment TForm1::AlignmentChoice() {
+    return DesignPanel1->ChosenAlignment();
+}
+
+int TForm1::TapsChoice() {
+    return DesignPanel1->Taps();
+}
+
+tarn::BandTrim TForm1::TrimChoice(std::string_view word) {
+    return DesignPanel1->Trim(word);
+}
+
+void TForm1::ShowDesign(const tarn::ProjectSettings& design) {
+    if (design.sampleRate == 48000)
+        Radio48->setChecked(true);
+    else if (design.sampleRate == 44100 || !DesignPanel1->SelectRate(design.sampleRate))
+        Radio44->setChecked(true);
+    Minimumphasecheckbox->setChecked(design.minimumPhase);
+    (design.precision == 32 ? RadioButton1 : RadioButton2)->setChecked(true);
+    tarn::DoublePrecision = RadioButton2->isChecked();
+    DesignPanel1->SetFormat(design.format);
+    DesignPanel1->SetAlignment(design.alignment);
+    DesignPanel1->SetTaps(design.taps);
+    DesignPanel1->SetTrims(design.trims);
+    UpdateLatency();
+}
+
+void TForm1::ShowWarning(const std::string& text) {
+    tarn::ShowPlainBox(QMessageBox::Warning, text, DialogParent());
+}
+
+void TForm1::FieldsChanged() {
+    std::array<std::string, 4> texts;
+    for (std::size_t i = 0; i < 4; ++i)
+        texts[i] = fields_[i]->text().toStdString();
+    const int ways = tarn::WaysOfFields(texts);
+    for (std::size_t i = 0; i < 4; ++i) {
+        const std::string boundary = tarn::FieldBoundary(ways, static_cast<int>(i) + 1);
+        // A text in a field that takes no part is pointed out: a run will empty it.
+        BoundaryLabels[i]->setText(boundary.empty() && !texts[i].empty()
+                                       ? QStringLiteral("(not used)")
+                                       : QString::fromStdString(boundary));
+    }
+    DesignPanel1->ShowBands(ways);
+}
+
+void TForm1::UpdateLatency() {
+    DesignPanel1->SetLatencyBasis(MinimumPhaseOption(), CurrentRate());
 }
 
 std::optional<std::string> TForm1::ChooseDirectory(const std::string& start) {

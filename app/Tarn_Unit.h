@@ -15,10 +15,12 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "project/WindowOperations.h"
 
 class QAction;
+class QButtonGroup;
 class QCheckBox;
 class QFileSystemModel;
 class QGroupBox;
@@ -34,6 +36,7 @@ class QTreeView;
 
 namespace tarn {
 
+class DesignPanel;
 class ResponseWindow;
 
 // A numeric edit with up and down buttons whose text stays free until it loses the focus:
@@ -144,6 +147,17 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     QAction* Response1;
     tarn::ResponseWindow* ResponseWindow1;
 
+    // Beyond the original window: File -> Open Project... and the recent projects (between
+    // it and N1), Help -> About, the design panel, the unit of the fields, the bands each
+    // field separates, and the status line under the button.
+    QAction* OpenProject1;
+    QMenu* Help1;
+    QAction* About1;
+    tarn::DesignPanel* DesignPanel1;
+    QLabel* UnitLabel;
+    std::array<QLabel*, 4> BoundaryLabels;
+    QLabel* StatusLine;
+
     // Handlers.
     void FormCreate();
     void XOButtonClick();
@@ -152,6 +166,9 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     void Timer1Timer();
     void Exit1Click();
     void Response1Click();
+    void OpenProject1Click();
+    void OpenRecentProject(const std::string& dir);
+    void About1Click();
 
     // tarn::WindowOperations
     void ProcessMessages() override;
@@ -171,6 +188,17 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     void SetTimerEnabled(bool enabled) override;
     void SetProgress(int position) override;
     std::optional<std::string> ChooseDirectory(const std::string& start) override;
+    void FileWritten(const std::string& path) override;
+    std::optional<int> RateChoice() override;
+    tarn::FileFormat FormatChoice() override;
+    tarn::Alignment AlignmentChoice() override;
+    int TapsChoice() override;
+    tarn::BandTrim TrimChoice(std::string_view word) override;
+    void ShowDesign(const tarn::ProjectSettings& design) override;
+    void ShowWarning(const std::string& text) override;
+
+    // The recent projects the File menu offers (the current one left out), most recent first.
+    std::vector<std::string> RecentMenuEntries() const;
 
   protected:
     void closeEvent(QCloseEvent* event) override;
@@ -180,15 +208,33 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
 
   private:
     void CreateControls();
+    void CreateDesignControls();
     void CreateMenu();
-    void DockProgressBar();
-    std::array<QWidget*, 9> TabChain() const;
+    void SettleSize();
+    void Relayout();
+    std::vector<QWidget*> TabChain() const;
     QWidget* DialogParent();
+    // The rate a run would write [Hz, or AllRates].
+    int CurrentRate();
+    void FieldsChanged();
+    void UpdateLatency();
+    // The busy state of a run: the button disabled and saying so, the status line.
+    void ShowBusy(bool busy);
+    // After the project directory has changed: the recent list and the response view.
+    void ProjectChanged(const std::string& previous);
+    void FillRecentMenu();
 
     std::string appDir_;
     tarn::WindowOperations* previousWindow_;
     QWidget* client_;
     std::array<QLineEdit*, 4> fields_;
+    QButtonGroup* rateGroup_;
+    std::vector<QAction*> recentActions_; // the separator first, when there are any
+    // Files written by the run in progress, for the status line.
+    int filesWritten_ = 0;
+    bool busy_ = false;
+    int busyDepth_ = 0; // the cursor depth the run started from
+    bool buttonHadFocus_ = false;
     // Override cursors this window has pushed; GetCursor/SetCursor save and restore it.
     int cursorDepth_ = 0;
     // A close asked for while a calculation runs; carried out once the run has ended.

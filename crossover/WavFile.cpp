@@ -110,4 +110,8 @@ WavContents ReadWav(const std::filesystem::path& file) {
     return c;
 }
 
+std::string SndfileVersion() {
+    return sf_version_string();
+}
+
 } // namespace tarn

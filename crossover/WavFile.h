@@ -38,4 +38,7 @@ struct WavContents {
 // not a sound file libsndfile reads.
 WavContents ReadWav(const std::filesystem::path& file);
 
+// The libsndfile the program runs with, as it names itself ("libsndfile-1.2.0").
+std::string SndfileVersion();
+
 } // namespace tarn

@@ -10,6 +10,7 @@ CliParse ParseCliOptions(int argc, const char* const* argv, std::ostream& out, s
                  "tarn-cli"};
     app.footer("tarn-cli report [--project DIR]: prints the response table (peak, delay, "
                "band edges, the sum's flatness) of the coefficient files already in DIR.");
+    app.set_version_flag("--version", "tarn-cli " TARN_VERSION, "Print the version and exit");
     CliOptions options;
     std::string phase = "minimum";
     app.add_option("--project", options.project,
@@ -50,6 +51,9 @@ CliParse ParseCliOptions(int argc, const char* const* argv, std::ostream& out, s
         for (int i = 0; i < 4; ++i)
             if (app.count("F" + std::to_string(i + 1)) != 0)
                 options.frequencies.push_back(fields[i]);
+    } catch (const CLI::CallForVersion& e) {
+        result.exitStatus = app.exit(e, out, err);
+        return result;
     } catch (const CLI::CallForHelp& e) {
         result.exitStatus = app.exit(e, out, err);
         return result;

@@ -19,7 +19,7 @@ struct CliOptions {
 };
 
 // What reading the command line gave: the options of a run, or the exit status the
-// program ends with at once (0 after --help, 2 for wrong usage).
+// program ends with at once (0 after --help or --version, 2 for wrong usage).
 struct CliParse {
     std::optional<CliOptions> options;
     int exitStatus = 0;

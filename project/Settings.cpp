@@ -1,5 +1,6 @@
 #include "project/Settings.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <system_error>
@@ -31,8 +32,30 @@ bool IsDirectory(const std::string& path) {
     return fs::is_directory(fs::path(path), ec);
 }
 
+constexpr const char* RecentSection = "Recent";
+
 void StoreProjectPath() {
     IniFile(AppDir + AppIniName).WriteString(AppSection, ProjectDirKey, ProjectPath);
+}
+
+std::string RecentKey(int index) {
+    return "Project" + std::to_string(index + 1);
+}
+
+// A directory as ProjectPath holds it: ending in the separator.
+std::string WithSeparator(std::string dir) {
+    if (dir.empty() || dir.back() != PathSeparator) dir += PathSeparator;
+    return dir;
+}
+
+// Everything the project file stores, into the window.
+void ShowStoredDesign() {
+    const ProjectSettings design = ProjectSettings::Load(IniFile(ProjectPath + ProjectIniName));
+    for (int field = 1; field <= 4; ++field)
+        Window().SetFieldText(field, design.frequencies[field - 1]);
+    // The window limits the value to the spin edit's range.
+    Window().SetFilterOrderValue(design.filterOrder);
+    Window().ShowDesign(design);
 }
 
 } // namespace
@@ -113,12 +136,7 @@ void StartupLoad(const std::string& appDir) {
         ProjectPath += PathSeparator;
     }
     Window().SetCaption(ProjectCaption(ProjectPath));
-
-    const ProjectSettings design = ProjectSettings::Load(IniFile(ProjectPath + ProjectIniName));
-    for (int field = 1; field <= 4; ++field)
-        Window().SetFieldText(field, design.frequencies[field - 1]);
-    // The window limits the value to the spin edit's range.
-    Window().SetFilterOrderValue(design.filterOrder);
+    ShowStoredDesign();
 }
 
 void ProjectClick() {
@@ -135,6 +153,67 @@ void ProjectClick() {
     ProjectPath = *chosen + PathSeparator;
     StoreProjectPath();
     Window().SetCaption(ProjectCaption(ProjectPath));
+}
+
+bool OpenProjectClick() {
+    if (CalculationRunning()) return false;
+    const auto chosen = Window().ChooseDirectory(ProjectPath);
+    if (!chosen) return false;
+    if (chosen->empty()) throw DirectoryError("Unable to create directory");
+    // A directory that cannot be created is reported by OpenProject as not found.
+    std::error_code ignored;
+    fs::create_directories(fs::path(*chosen), ignored);
+    OpenProject(*chosen);
+    return true;
+}
+
+void OpenProject(const std::string& dir) {
+    if (CalculationRunning()) return;
+    if (!IsDirectory(dir)) throw DirectoryError("The project directory " + dir + " does not exist");
+    const std::string previous = ProjectPath;
+    ProjectPath = WithSeparator(dir);
+    Window().SetCaption(ProjectCaption(ProjectPath));
+    ShowStoredDesign();
+    // Shown first and remembered after: a settings file that cannot be written is reported
+    // with the project already open, as the window shows it.
+    StoreProjectPath();
+    RememberProjects(ProjectPath, previous);
+}
+
+std::vector<std::string> RecentProjects() {
+    const IniFile file(AppDir + AppIniName);
+    std::vector<std::string> list;
+    for (int i = 0; i < RecentProjectCount; ++i) {
+        const std::string entry = file.ReadString(RecentSection, RecentKey(i), "");
+        if (entry.empty()) continue;
+        const std::string dir = WithSeparator(entry);
+        if (std::find(list.begin(), list.end(), dir) == list.end()) list.push_back(dir);
+    }
+    return list;
+}
+
+void RememberProjects(const std::string& current, const std::string& previous) {
+    std::vector<std::string> list{WithSeparator(current)};
+    const auto add = [&list](const std::string& dir) {
+        if (!dir.empty() && std::find(list.begin(), list.end(), WithSeparator(dir)) == list.end())
+            list.push_back(WithSeparator(dir));
+    };
+    add(previous);
+    for (const std::string& dir : RecentProjects())
+        add(dir);
+    if (list.size() > RecentProjectCount) list.resize(RecentProjectCount);
+
+    IniFile file(AppDir + AppIniName);
+    std::vector<IniWrite> writes;
+    for (int i = 0; i < RecentProjectCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        // Keys beyond the list are emptied only where the file holds them.
+        if (index < list.size())
+            writes.push_back({RecentSection, RecentKey(i), list[index]});
+        else if (file.ReadString(RecentSection, RecentKey(i), "\x01") != "\x01")
+            writes.push_back({RecentSection, RecentKey(i), ""});
+    }
+    file.WriteStrings(writes);
 }
 
 } // namespace tarn

@@ -1,8 +1,10 @@
 // The project and settings store: where the program's two settings files live, the
-// start-up load that settles the project directory, and File -> Project.
+// start-up load that settles the project directory, File -> Project, File -> Open Project
+// and the list of recent projects.
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace tarn {
 
@@ -27,7 +29,8 @@ std::string SettingsDirectory();
 std::string ProjectCaption(const std::string& projectPath);
 
 // First half of FormCreate: sets AppDir (to appDir, which ends in the separator) and
-// ProjectPath, the caption, the four fields and the filter order. A stored project
+// ProjectPath, the caption, the four fields, the filter order and the rest of the stored
+// design (through ShowDesign). A stored project
 // directory without its final separator gets one in ProjectPath (not in the file). Throws
 // IniWriteError when "Tarn.ini" cannot be written; the rest of the load is then skipped.
 void StartupLoad(const std::string& appDir);
@@ -40,5 +43,28 @@ inline void StartupLoad() {
 // directory") for a confirmed empty name, before anything changes; IniWriteError when
 // "Tarn.ini" cannot be written, with ProjectPath already switched.
 void ProjectClick();
+
+// File -> Open Project: the directory chooser (as for File -> Project), then OpenProject.
+// Does nothing while a calculation runs or when the chooser is cancelled; a directory the
+// user confirmed creating opens as a project with the default design. Returns true when a
+// project was opened. Throws as OpenProject, and DirectoryError ("Unable to create
+// directory") for a confirmed empty name.
+bool OpenProjectClick();
+
+// Makes dir the project and shows the design stored in it, unlike File -> Project, which
+// keeps the window's values: ProjectPath, the caption, the four fields, the filter order
+// and the rest through ShowDesign; then "Tarn.ini" remembers it (ProjectDir and the recent
+// list). Does nothing while a calculation runs. Throws DirectoryError when dir is not a
+// directory (nothing changes), IniWriteError when "Tarn.ini" cannot be written (the project
+// is open by then).
+void OpenProject(const std::string& dir);
+
+// The projects used before, most recent first, at most RecentProjectCount, from section
+// "Recent" of "Tarn.ini" (keys "Project1".."Project5"), each ending in the separator.
+inline constexpr int RecentProjectCount = 5;
+std::vector<std::string> RecentProjects();
+// Puts current at the head of the list and previous (the project left, when it is another
+// one) right behind it; an entry is listed once. Throws IniWriteError.
+void RememberProjects(const std::string& current, const std::string& previous);
 
 } // namespace tarn
