@@ -75,5 +75,19 @@ TEST(CliOptions, HelpGoesToStandardOutputWithStatusZero) {
     EXPECT_EQ(r.err, "");
 }
 
+TEST(CliOptions, VersionGoesToStandardOutputWithStatusZero) {
+    // Also after other options: it ends the run before anything is computed.
+    for (const auto& arguments :
+         {std::vector<std::string>{"--version"},
+          std::vector<std::string>{"--rate", "48000", "--version", "500"}}) {
+        const Read r = Parse(arguments);
+        EXPECT_FALSE(r.result.options);
+        EXPECT_EQ(r.result.exitStatus, 0);
+        EXPECT_EQ(r.out, "tarn-cli " TARN_VERSION "\n");
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_NE(Parse({"--help"}).out.find("--version"), std::string::npos);
+}
+
 } // namespace
 } // namespace tarn

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "crossover/Tarndef.h"
+#include "project/DesignTexts.h"
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "project/IniFile.h"
@@ -364,7 +365,11 @@ TEST_F(SettingsTest, NoProjectSwitchDuringACalculation) {
     w.chooserAnswers.push_back(root_ + "/elsewhere");
     int clicks = 0;
     w.onPump = [&] {
-        if (clicks++ == 0) ProjectClick();
+        if (clicks++ == 0) {
+            ProjectClick();
+            EXPECT_FALSE(OpenProjectClick());
+            OpenProject(root_ + "/");
+        }
     };
     {
         ScopedWindow scoped(w);
@@ -376,6 +381,206 @@ TEST_F(SettingsTest, NoProjectSwitchDuringACalculation) {
     EXPECT_EQ(Get(TarnIni()), StoredDefault());
     EXPECT_FALSE(fs::exists(root_ + "/elsewhere"));
     EXPECT_TRUE(fs::exists(DefaultProject() + "XOHighR44.dbl"));
+}
+
+TEST_F(SettingsTest, StartUpShowsTheWholeStoredDesign) {
+    fs::create_directory(app_ + "MyFirstProject");
+    Put(DefaultProject() + "TarnProject.ini",
+        "[Crossover]\nFrequency1=80\nFilterOrder=4\nSampleRate=96000\nMinimumPhase=0\n"
+        "Precision=32\nFormat=wav\nAlignment=Linkwitz-Riley\nTaps=8192\n"
+        "[Bands]\nHighLevel=-6\nLowInvert=1\n");
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_EQ(w.fields[0], "80");
+    EXPECT_EQ(w.filterOrderText, "4");
+    EXPECT_EQ(w.rate, 96000);
+    EXPECT_FALSE(w.minimumPhase);
+    EXPECT_FALSE(DoublePrecision);
+    EXPECT_EQ(w.format, FileFormat::Wav);
+    EXPECT_EQ(w.alignment, Alignment::LinkwitzRiley);
+    EXPECT_EQ(w.taps, 8192);
+    EXPECT_EQ(w.TrimChoice("High").levelDb, -6.0);
+    EXPECT_TRUE(w.TrimChoice("Low").invert);
+    EXPECT_TRUE(w.TrimChoice("Mid").IsNeutral());
+    DoublePrecision = true;
+}
+
+class OpenProjectTest : public SettingsTest {
+  protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        ASSERT_TRUE(Load(window_));
+        window_.SetFields("120", "", "x", "");
+        window_.filterOrderText = "7";
+        window_.taps = 1024;
+    }
+    bool Open(const std::string& dir) {
+        ScopedWindow scoped(window_);
+        return RunHandler([&] { OpenProject(dir); });
+    }
+    bool OpenClick() {
+        ScopedWindow scoped(window_);
+        return RunHandler([] { OpenProjectClick(); });
+    }
+    HeadlessWindow window_;
+};
+
+TEST_F(OpenProjectTest, ShowsTheStoredDesignAndIsRemembered) {
+    const std::string dir = MakeProject("proj", "Frequency1=999\r\nFilterOrder=4\r\nTaps=2048\r\n");
+    // The chooser names a directory without its final separator.
+    window_.chooserAnswers.push_back(dir.substr(0, dir.size() - 1));
+    ASSERT_TRUE(OpenClick());
+    EXPECT_EQ(window_.chooserStarts, std::vector<std::string>{DefaultProject()});
+    EXPECT_EQ(ProjectPath, dir);
+    EXPECT_EQ(window_.caption, "Tarn - Project: " + dir);
+    // Every field is the project's, also those it leaves empty.
+    EXPECT_EQ(window_.fields[0], "999");
+    EXPECT_EQ(window_.fields[2], "");
+    EXPECT_EQ(window_.filterOrderText, "4");
+    EXPECT_EQ(window_.taps, 2048);
+    EXPECT_EQ(IniFile(TarnIni()).ReadString("Project", "ProjectDir", ""), dir);
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{dir, DefaultProject()}));
+
+    // Back by the recent list: the first project's (default) design, and the list turns.
+    ASSERT_TRUE(Open(DefaultProject()));
+    EXPECT_EQ(window_.fields[0], "");
+    EXPECT_EQ(window_.taps, 65536);
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{DefaultProject(), dir}));
+
+    HeadlessWindow restarted;
+    ASSERT_TRUE(Load(restarted));
+    EXPECT_EQ(ProjectPath, DefaultProject());
+}
+
+TEST_F(OpenProjectTest, ANewDirectoryOpensWithTheDefaultDesign) {
+    const std::string chosen = root_ + "/new/proj";
+    window_.chooserAnswers.push_back(chosen);
+    ASSERT_TRUE(OpenClick());
+    EXPECT_TRUE(fs::is_directory(chosen));
+    EXPECT_EQ(ProjectPath, chosen + "/");
+    EXPECT_EQ(window_.fields[0], "");
+    EXPECT_EQ(window_.filterOrderText, "10");
+    EXPECT_EQ(window_.taps, 65536);
+}
+
+TEST_F(OpenProjectTest, CancelAndFailuresLeaveTheWindowAsItWas) {
+    const std::string tarnIni = Get(TarnIni());
+    auto expectUnchanged = [&] {
+        EXPECT_EQ(ProjectPath, DefaultProject());
+        EXPECT_EQ(window_.caption, "Tarn - Project: " + DefaultProject());
+        EXPECT_EQ(window_.fields[0], "120");
+        EXPECT_EQ(window_.filterOrderText, "7");
+        EXPECT_EQ(window_.taps, 1024);
+        EXPECT_EQ(Get(TarnIni()), tarnIni);
+    };
+    ASSERT_TRUE(OpenClick()); // cancelled
+    expectUnchanged();
+
+    window_.chooserAnswers.push_back(std::string());
+    EXPECT_FALSE(OpenClick());
+    expectUnchanged();
+
+    // A recent project that has gone since.
+    EXPECT_FALSE(Open(root_ + "/gone/"));
+    ASSERT_EQ(window_.errors.size(), 2u);
+    EXPECT_EQ(window_.errors[0], "Unable to create directory.");
+    EXPECT_EQ(window_.errors[1], "The project directory " + root_ + "/gone/ does not exist.");
+    expectUnchanged();
+}
+
+TEST_F(OpenProjectTest, AnUnwritableTarnIniStillOpensTheProject) {
+    const std::string dir = MakeProject("proj", "Frequency1=999\r\n");
+    MakeReadOnly(TarnIni());
+    EXPECT_FALSE(Open(dir));
+    ASSERT_EQ(window_.errors.size(), 1u);
+    EXPECT_EQ(window_.errors[0], "In " + TarnIni() + " kann nicht geschrieben werden.");
+    EXPECT_EQ(ProjectPath, dir);
+    EXPECT_EQ(window_.caption, "Tarn - Project: " + dir);
+    EXPECT_EQ(window_.fields[0], "999");
+    EXPECT_EQ(Get(TarnIni()), StoredDefault());
+}
+
+TEST_F(SettingsTest, RecentProjectsAreFiveDistinctDirectoriesMostRecentFirst) {
+    HeadlessWindow w;
+    ASSERT_TRUE(Load(w));
+    EXPECT_TRUE(RecentProjects().empty());
+    const auto p = [this](int i) { return root_ + "/p" + std::to_string(i) + "/"; };
+    RememberProjects(p(1), DefaultProject());
+    RememberProjects(p(2), p(1));
+    // Named without the separator, a directory is still the same project.
+    RememberProjects(root_ + "/p1", p(2));
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{p(1), p(2), DefaultProject()}));
+    for (int i = 3; i <= 6; ++i)
+        RememberProjects(p(i), p(i - 1));
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{p(6), p(5), p(4), p(3), p(2)}));
+    // The original key is left as it was.
+    EXPECT_EQ(IniFile(TarnIni()).ReadString("Project", "ProjectDir", ""), DefaultProject());
+
+    // A hand-edited list: blanks and repeats are skipped, and the keys beyond a shorter list
+    // are emptied.
+    Put(TarnIni(), "[Project]\nProjectDir=" + DefaultProject() +
+                       "\n[Recent]\nProject1=\nProject2=/a\nProject3=/a/\nProject5=/b/\n");
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{"/a/", "/b/"}));
+    RememberProjects("/a/", "");
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{"/a/", "/b/"}));
+    EXPECT_EQ(IniFile(TarnIni()).ReadString("Recent", "Project3", "?"), "");
+    EXPECT_EQ(IniFile(TarnIni()).ReadString("Recent", "Project4", "?"), "?");
+}
+
+// What the window says about the fields and the latency as the user types.
+TEST(DesignTextsTest, EachUsableFieldNamesTheBandsItSeparates) {
+    struct Case {
+        std::array<std::string, 4> fields;
+        int ways;
+        std::array<std::string, 4> boundaries;
+    };
+    const Case cases[] = {
+        {{"", "", "", ""}, 1, {"", "", "", ""}},
+        {{"500", "", "", ""}, 2, {"Low | High", "", "", ""}},
+        {{"500", "4000", "", ""}, 3, {"Low | Mid", "Mid | High", "", ""}},
+        {{"80", "500", "3000", ""}, 4, {"Sub | Low", "Low | Mid", "Mid | High", ""}},
+        {{"80", "500", "3000", "8000"},
+         5,
+         {"Sub | Low", "Low | LowMid", "LowMid | Mid", "Mid | High"}},
+        // The first unusable field ends the list, as in a run.
+        {{"80", "abc", "3000", ""}, 2, {"Low | High", "", "", ""}},
+        {{"-5", "500", "", ""}, 1, {"", "", "", ""}},
+        // A number too large for a run ends it with an error; here it takes no part.
+        {{"80", "1e39", "", ""}, 2, {"Low | High", "", "", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields[0] + "," + c.fields[1] + "," + c.fields[2] + "," + c.fields[3]);
+        const int ways = WaysOfFields(c.fields);
+        EXPECT_EQ(ways, c.ways);
+        for (int field = 1; field <= 4; ++field)
+            EXPECT_EQ(FieldBoundary(ways, field), c.boundaries[static_cast<std::size_t>(field - 1)])
+                << field;
+    }
+}
+
+TEST(DesignTextsTest, LatencyIsHalfTheTapsForLinearPhaseAndNoneForMinimumPhase) {
+    struct Case {
+        bool minimumPhase;
+        int taps;
+        int rate;
+        const char* text;
+    };
+    const Case cases[] = {
+        {true, 65536, 44100, "0 ms"},
+        {true, 8192, AllRates, "0 ms"},
+        {false, 65536, 44100, "743.0 ms"},
+        {false, 65536, 48000, "682.7 ms"},
+        {false, 8192, 48000, "85.3 ms"},
+        {false, 6144, 192000, "16.0 ms"},
+        // An odd count peaks at the tap below its middle.
+        {false, 257, 48000, "2.7 ms"},
+        {false, 65536, AllRates, "170.7 to 743.0 ms"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(LatencyText(c.minimumPhase, c.taps, c.rate), c.text)
+            << c.minimumPhase << " " << c.taps << " " << c.rate;
+    EXPECT_EQ(RunSummary(10, "/p/", "0 ms"), "10 files written to /p/, latency 0 ms");
+    EXPECT_EQ(RunSummary(1, "/p/", "0 ms"), "1 file written to /p/, latency 0 ms");
 }
 
 TEST(ProjectSettingsTest, StoresEveryKeyInItsOrderAndReadsBackTheDesign) {

@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "app/DesignPanel.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
 #include "crossover/Tarndef.h"
@@ -305,48 +306,77 @@ TEST_F(WindowTest, CaptionsWidenedByTheSystemFontDoNotCoverEachOther) {
 TEST_F(WindowTest, FileMenuHasProjectSeparatorAndExitWithMnemonicsOnly) {
     TForm1& form = Create();
     const QList<QAction*> bar = form.menuBar()->actions();
-    ASSERT_EQ(bar.size(), 2);
+    ASSERT_EQ(bar.size(), 3);
     EXPECT_EQ(bar[0]->text(), "&File");
     EXPECT_EQ(bar[0]->menu(), form.File1);
     EXPECT_EQ(bar[1]->text(), "&View");
     EXPECT_EQ(bar[1]->menu(), form.View1);
+    EXPECT_EQ(bar[2]->text(), "&Help");
     ASSERT_EQ(form.View1->actions().size(), 1);
     EXPECT_EQ(form.View1->actions()[0], form.Response1);
     EXPECT_EQ(form.Response1->text(), "&Response");
     EXPECT_TRUE(form.Response1->shortcut().isEmpty());
 
+    // The original items keep their order, with "Open Project..." beside "Project" (and the
+    // recent projects, none yet, before the separator).
     const QList<QAction*> items = form.File1->actions();
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 4);
     EXPECT_EQ(items[0], form.Project);
     EXPECT_EQ(items[0]->text(), "&Project");
-    EXPECT_TRUE(items[1]->isSeparator());
-    EXPECT_EQ(items[2], form.Exit1);
-    EXPECT_EQ(items[2]->text(), "&Exit");
-    for (QAction* a : items)
+    EXPECT_EQ(items[1]->text(), "&Open Project...");
+    EXPECT_TRUE(items[2]->isSeparator());
+    EXPECT_EQ(items[3], form.Exit1);
+    EXPECT_EQ(items[3]->text(), "&Exit");
+    for (QAction* a : {items[0], items[2], items[3]})
         EXPECT_TRUE(a->shortcut().isEmpty()) << a->objectName().toStdString();
 }
 
 TEST_F(WindowTest, TabVisitsTheControlsInTheirOrderAndOnlyTheSelectedRadios) {
     TForm1& form = CreateShown();
-    auto cycle = [&](Qt::Key key) {
-        std::vector<QWidget*> seen{QApplication::focusWidget()};
-        for (int i = 0; i < 9; ++i) {
-            QTest::keyClick(QApplication::focusWidget(), key);
-            seen.push_back(QApplication::focusWidget());
-        }
-        return seen;
-    };
+    // One round from the button back to it: the original controls in their order, then the
+    // design panel's.
     using W = std::vector<QWidget*>;
-    EXPECT_EQ(cycle(Qt::Key_Tab), (W{form.XOButton, form.fg1Edit, form.fg2Edit, form.fg3Edit,
-                                     form.fg4Edit, form.FilterOrder, form.Radio44,
-                                     form.RadioButton2, form.Minimumphasecheckbox, form.XOButton}));
+    struct Round {
+        W original;
+        W panel;
+    };
+    auto cycle = [&](Qt::Key key) {
+        Round round{{QApplication::focusWidget()}, {}};
+        for (int i = 0; i < 60; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), key);
+            QWidget* focus = QApplication::focusWidget();
+            if (form.DesignPanel1->isAncestorOf(focus))
+                round.panel.push_back(focus);
+            else
+                round.original.push_back(focus);
+            if (focus == form.XOButton) break;
+        }
+        return round;
+    };
+    const Round forward = cycle(Qt::Key_Tab);
+    EXPECT_EQ(forward.original, (W{form.XOButton, form.fg1Edit, form.fg2Edit, form.fg3Edit,
+                                   form.fg4Edit, form.FilterOrder, form.Radio44, form.RadioButton2,
+                                   form.Minimumphasecheckbox, form.XOButton}));
+    EXPECT_GE(forward.panel.size(), 4u);
 
     form.Radio48->setChecked(true);
     form.RadioButton1->setChecked(true);
-    EXPECT_EQ(cycle(Qt::Key_Backtab),
-              (W{form.XOButton, form.Minimumphasecheckbox, form.RadioButton1, form.Radio48,
-                 form.FilterOrder, form.fg4Edit, form.fg3Edit, form.fg2Edit, form.fg1Edit,
-                 form.XOButton}));
+    const Round backward = cycle(Qt::Key_Backtab);
+    EXPECT_EQ(backward.original, (W{form.XOButton, form.Minimumphasecheckbox, form.RadioButton1,
+                                    form.Radio48, form.FilterOrder, form.fg4Edit, form.fg3Edit,
+                                    form.fg2Edit, form.fg1Edit, form.XOButton}));
+    EXPECT_EQ(W(backward.panel.rbegin(), backward.panel.rend()), forward.panel);
+
+    // A rate of the panel is the rate group's tab stop once selected.
+    QRadioButton* rate96 = form.DesignPanel1->RateButtons()[1];
+    ASSERT_EQ(rate96->text(), "96000");
+    rate96->setChecked(true);
+    EXPECT_FALSE(form.Radio48->isChecked());
+    form.FilterOrder->setFocus();
+    QTest::keyClick(form.FilterOrder, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), rate96);
+    QTest::keyClick(rate96, Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.RadioButton1);
 }
 
 TEST_F(WindowTest, PrecisionRadiosSetDoublePrecision) {
@@ -497,17 +527,38 @@ TEST_F(WindowTest, TimerStepsTheBarByOneAndStopsAtTheTop) {
 TEST_F(WindowTest, ResizingKeepsTheBarAlongTheBottomAndEverythingElseInPlace) {
     TForm1& form = CreateShown();
     QWidget* client = form.centralWidget();
+    // Every control of the original window, and all that lies in it.
     std::vector<std::pair<QWidget*, QRect>> places;
     for (QWidget* w : client->findChildren<QWidget*>())
-        if (w != form.ProgressBar1) places.emplace_back(w, w->geometry());
+        if (w != form.ProgressBar1 && w != static_cast<QWidget*>(form.DesignPanel1) &&
+            w != form.StatusLine && !form.DesignPanel1->isAncestorOf(w))
+            places.emplace_back(w, w->geometry());
+    // All five band rows shown: the most the panel ever holds.
+    for (int field = 1; field <= 4; ++field)
+        form.SetFieldText(field, std::to_string(field * 1000));
+    const QSize smallest = form.size();
 
-    for (QSize size : {QSize(800, 500), QSize(300, 150), QSize(473, 260)}) {
+    for (QSize size : {QSize(1100, 700), QSize(300, 150), QSize(473, 260), smallest}) {
         form.resize(size);
-        ASSERT_TRUE(QTest::qWaitFor([&] { return form.size() == size; }));
+        const QSize expected = size.expandedTo(smallest);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return form.size() == expected; }))
+            << size.width() << "x" << size.height();
         EXPECT_EQ(form.ProgressBar1->geometry(),
                   QRect(0, client->height() - 17, client->width(), 17));
         for (auto& [w, place] : places)
             EXPECT_EQ(w->geometry(), place) << w->objectName().toStdString();
+        // Nothing can be hidden: the panel lies inside the window above the bar, and every
+        // control in it inside the panel; the panel takes what the window grows by.
+        const QRect panel = form.DesignPanel1->geometry();
+        EXPECT_TRUE(client->rect().contains(panel));
+        EXPECT_LE(panel.bottom(), form.ProgressBar1->y());
+        EXPECT_GE(panel.right(), client->width() - 10);
+        for (QWidget* w : form.DesignPanel1->findChildren<QWidget*>()) {
+            if (!w->isVisible()) continue;
+            EXPECT_TRUE(form.DesignPanel1->rect().contains(
+                QRect(w->mapTo(form.DesignPanel1, QPoint(0, 0)), w->size())))
+                << w->metaObject()->className();
+        }
     }
 }
 
