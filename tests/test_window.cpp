@@ -5,10 +5,12 @@
 #include <QApplication>
 #include <QChartView>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QCursor>
 #include <QDateTime>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDoubleSpinBox>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -16,6 +18,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -31,6 +34,7 @@
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
@@ -614,18 +618,31 @@ TEST_F(WindowTest, UserTextsAreShownAndKeptAsTheyAre) {
     // Markup in a message (a path, a field text) is shown as text, not rendered.
     Qt::TextFormat messageFormat = Qt::AutoText, errorFormat = Qt::AutoText;
     QString errorText;
+    BoxSeen warning;
+    Qt::TextFormat warningFormat = Qt::AutoText;
     ModalScript script;
     script.Box([&](QMessageBox* box) { messageFormat = box->textFormat(); })
         .Box([&](QMessageBox* box) {
             errorFormat = box->textFormat();
             errorText = box->text();
+        })
+        .Box([&](QMessageBox* box) {
+            Record(warning)(box);
+            warningFormat = box->textFormat();
         });
     form.ShowMessage("<b>done</b>");
     form.ShowError("Cannot write /home/<i>me</i>/XOL44.dbl");
+    form.ShowWarning("Band <High> may clip: +3.2 dB");
     EXPECT_TRUE(script.Done());
     EXPECT_EQ(messageFormat, Qt::PlainText);
     EXPECT_EQ(errorFormat, Qt::PlainText);
     EXPECT_EQ(errorText, "Cannot write /home/<i>me</i>/XOL44.dbl");
+    // A warning after a run: its own icon, the text as it is.
+    EXPECT_EQ(warning.title, "Tarn");
+    EXPECT_EQ(warning.icon, QMessageBox::Warning);
+    EXPECT_EQ(warningFormat, Qt::PlainText);
+    EXPECT_EQ(warning.text, "Band <High> may clip: +3.2 dB");
+    EXPECT_EQ(warning.buttons.size(), 1);
 
     // Qt treats "[*]" in a title as the modified mark and drops it; a project directory of
     // that name must show in the caption as it is.
@@ -892,6 +909,357 @@ TEST_F(WindowTest, ChooserResolvesNamesAgainstTheOpenDirectory) {
             EXPECT_EQ(opened, QDir::currentPath());
         }
     }
+}
+
+// ---------------------------------------------------------------------------------------
+// The design panel, the run's status and projects
+
+QStringList ShownBandNames(TForm1& form) {
+    QStringList names;
+    for (int i = 0; i < form.DesignPanel1->ShownBands(); ++i)
+        names << form.DesignPanel1->BandRows[static_cast<std::size_t>(i)].name->text();
+    return names;
+}
+
+// The row of a band by its name, or nothing when no row shows it.
+const tarn::DesignPanel::BandRow* RowOf(TForm1& form, const QString& band) {
+    for (int i = 0; i < form.DesignPanel1->ShownBands(); ++i) {
+        const auto& row = form.DesignPanel1->BandRows[static_cast<std::size_t>(i)];
+        if (row.name->text() == band) return &row;
+    }
+    return nullptr;
+}
+
+// Replaces a field's text key by key; an empty text clears it.
+void Retype(QLineEdit* edit, const QString& text) {
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClick(edit, Qt::Key_Delete);
+    QTest::keyClicks(edit, text);
+}
+
+void TypeFields(TForm1& form, const std::array<QString, 4>& texts) {
+    QLineEdit* edits[] = {form.fg1Edit, form.fg2Edit, form.fg3Edit, form.fg4Edit};
+    for (std::size_t i = 0; i < 4; ++i)
+        Retype(edits[i], texts[i]);
+}
+
+void TypeInto(QAbstractSpinBox* spin, const QString& text) {
+    spin->setFocus();
+    spin->selectAll();
+    QTest::keyClicks(spin, text);
+}
+
+TEST_F(WindowTest, EnterInAnyFieldCalculates) {
+    TForm1& form = CreateShown();
+    LinearPhase();
+    Type(form.fg1Edit, "500");
+    tarn::DesignPanel* panel = form.DesignPanel1;
+    ASSERT_EQ(ShownBandNames(form), (QStringList{"Low", "High"}));
+    // Each field, with what the run must read from it once Enter is pressed there.
+    struct Case {
+        QWidget* field;
+        std::function<void()> edit;
+        std::function<bool()> read;
+        Qt::Key key;
+    };
+    const Case cases[] = {
+        {form.fg2Edit, [&] { Type(form.fg2Edit, "4000"); },
+         [&] { return form.FieldText(2) == "4000"; }, Qt::Key_Return},
+        {panel->TapsBox->lineEdit(), [&] { Type(panel->TapsBox->lineEdit(), "8192"); },
+         [&] { return form.TapsChoice() == 8192; }, Qt::Key_Enter},
+        {panel->BandRows[0].level, [&] { TypeInto(panel->BandRows[0].level, "-6"); },
+         [&] { return form.TrimChoice("Low").levelDb == -6.0; }, Qt::Key_Return},
+        {panel->BandRows[2].delay, [&] { TypeInto(panel->BandRows[2].delay, "0.25"); },
+         [&] { return form.TrimChoice("High").delayMs == 0.25; }, Qt::Key_Return},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field->metaObject()->className());
+        c.edit();
+        bool readDuringRun = false;
+        QString text;
+        ModalScript script;
+        script.Box([&](QMessageBox* box) {
+            text = box->text();
+            readDuringRun = c.read();
+        });
+        QTest::keyClick(c.field, c.key);
+        EXPECT_TRUE(script.Done());
+        EXPECT_EQ(text, "Calculation 3-way XO done");
+        EXPECT_TRUE(readDuringRun);
+    }
+    EXPECT_TRUE(QFileInfo::exists(ProjectDir() + "XOMidR44.dbl"));
+}
+
+TEST_F(WindowTest, ARunShowsItIsBusyAndThenWhereItsFilesWent) {
+    TForm1& form = CreateShown();
+    LinearPhase();
+    Type(form.fg1Edit, "500");
+    bool fired = false, enabledDuring = true;
+    QString buttonDuring, statusDuring;
+    QTimer::singleShot(0, &form, [&] {
+        QTimer::singleShot(0, &form, [&] {
+            fired = true;
+            enabledDuring = form.XOButton->isEnabled();
+            buttonDuring = form.XOButton->text();
+            statusDuring = form.StatusLine->text();
+        });
+    });
+    bool enabledAtMessage = false;
+    ModalScript script;
+    script.Box([&](QMessageBox*) { enabledAtMessage = form.XOButton->isEnabled(); });
+    form.XOButton->click();
+    ASSERT_TRUE(script.Done());
+    ASSERT_TRUE(fired);
+    EXPECT_FALSE(enabledDuring);
+    EXPECT_EQ(buttonDuring, "Calculating...");
+    EXPECT_TRUE(statusDuring.contains(ProjectDir())) << statusDuring.toStdString();
+    EXPECT_TRUE(enabledAtMessage);
+    EXPECT_EQ(form.XOButton->text(), "Calc Crossover");
+    EXPECT_EQ(form.StatusLine->text(), "4 files written to " + ProjectDir() + ", latency 743.0 ms");
+
+    // A run that fails says so instead.
+    const std::string project = tarn::ProjectPath;
+    tarn::ProjectPath = temp_.Prefix() + "gone/";
+    ModalScript failing;
+    failing.Box({});
+    form.XOButton->click();
+    EXPECT_TRUE(failing.Done());
+    EXPECT_EQ(form.StatusLine->text(), "The run stopped with an error.");
+    EXPECT_TRUE(form.XOButton->isEnabled());
+    tarn::ProjectPath = project;
+}
+
+TEST_F(WindowTest, BandRowsAndBoundariesFollowTheFieldsAsTheyAreTyped) {
+    TForm1& form = CreateShown();
+    struct Case {
+        std::array<QString, 4> fields;
+        QStringList rows;
+        std::array<QString, 4> boundaries;
+    };
+    const Case cases[] = {
+        {{"", "", "", ""}, {"Full"}, {"", "", "", ""}},
+        {{"500", "", "", ""}, {"Low", "High"}, {"Low | High", "", "", ""}},
+        {{"80", "500", "3000", "8000"},
+         {"Sub", "Low", "LowMid", "Mid", "High"},
+         {"Sub | Low", "Low | LowMid", "LowMid | Mid", "Mid | High"}},
+        // A field that takes no part is pointed out, and so is every one after it.
+        {{"80", "abc", "3000", ""},
+         {"Low", "High"},
+         {"Low | High", "(not used)", "(not used)", ""}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields[0].toStdString() + "," + c.fields[1].toStdString());
+        TypeFields(form, c.fields);
+        EXPECT_EQ(ShownBandNames(form), c.rows);
+        for (std::size_t i = 0; i < 4; ++i)
+            EXPECT_EQ(form.BoundaryLabels[i]->text(), c.boundaries[i]) << i;
+    }
+
+    // A trim belongs to its band, wherever the band's row moves.
+    TypeFields(form, {"500", "", "", ""});
+    ASSERT_EQ(ShownBandNames(form), (QStringList{"Low", "High"}));
+    TypeInto(RowOf(form, "High")->level, "-6");
+    Retype(form.fg2Edit, "4000");
+    ASSERT_EQ(ShownBandNames(form), (QStringList{"Low", "Mid", "High"}));
+    EXPECT_EQ(RowOf(form, "High")->level->value(), -6.0);
+    EXPECT_EQ(RowOf(form, "Mid")->level->value(), 0.0);
+    EXPECT_EQ(form.TrimChoice("High").levelDb, -6.0);
+    EXPECT_TRUE(form.TrimChoice("Mid").IsNeutral());
+}
+
+TEST_F(WindowTest, ThePanelsChoicesAreWhatARunReads) {
+    TForm1& form = CreateShown();
+    tarn::DesignPanel* panel = form.DesignPanel1;
+
+    // Rates: the panel's radios and the original two are one group.
+    const int rates[] = {88200, 96000, 176400, 192000, tarn::AllRates};
+    ASSERT_EQ(panel->RateButtons().size(), std::size(rates));
+    for (std::size_t i = 0; i < std::size(rates); ++i) {
+        QTest::mouseClick(panel->RateButtons()[i], Qt::LeftButton);
+        EXPECT_EQ(form.RateChoice(), rates[i]);
+        EXPECT_FALSE(form.Radio44Checked());
+        EXPECT_FALSE(form.Radio48Checked());
+    }
+    QTest::mouseClick(form.Radio48, Qt::LeftButton);
+    EXPECT_EQ(form.RateChoice(), std::nullopt);
+    EXPECT_TRUE(form.Radio48Checked());
+    for (QRadioButton* radio : panel->RateButtons())
+        EXPECT_FALSE(radio->isChecked());
+
+    EXPECT_EQ(form.FormatChoice(), tarn::FileFormat::Raw);
+    QTest::mouseClick(panel->WavRadio, Qt::LeftButton);
+    EXPECT_EQ(form.FormatChoice(), tarn::FileFormat::Wav);
+    // The format radios are a group of their own: the rate stays.
+    EXPECT_TRUE(form.Radio48Checked());
+
+    EXPECT_EQ(form.AlignmentChoice(), tarn::Alignment::Tarn);
+    panel->AlignmentBox->setFocus();
+    QTest::keyClick(panel->AlignmentBox, Qt::Key_Down);
+    EXPECT_EQ(form.AlignmentChoice(), tarn::Alignment::LinkwitzRiley);
+
+    // Taps: a list entry, any typed count, a count beyond the limits taken at the limit.
+    EXPECT_EQ(form.TapsChoice(), 65536);
+    panel->TapsBox->setCurrentIndex(panel->TapsBox->findText("6144"));
+    EXPECT_EQ(form.TapsChoice(), 6144);
+    for (auto [typed, read] : {std::pair{"3000", 3000}, {"100", 256}, {"", 65536}}) {
+        Retype(panel->TapsBox->lineEdit(), typed);
+        EXPECT_EQ(form.TapsChoice(), read) << typed;
+    }
+
+    // Trims, with a delay entered as a distance; the one-way band is "Full".
+    EXPECT_EQ(ShownBandNames(form), QStringList{"Full"});
+    TypeInto(RowOf(form, "Full")->level, "-3.5");
+    EXPECT_EQ(form.TrimChoice("").levelDb, -3.5);
+    TypeFields(form, {"80", "500", "3000", ""});
+    panel->DelayUnitBox->setCurrentIndex(1);
+    TypeInto(RowOf(form, "Mid")->delay, "343");
+    EXPECT_DOUBLE_EQ(form.TrimChoice("Mid").delayMs, 1.0);
+    EXPECT_EQ(RowOf(form, "Mid")->otherUnit->text(), QLocale().toString(1.0, 'f', 3) + " ms");
+    QTest::mouseClick(RowOf(form, "High")->invert, Qt::LeftButton);
+    EXPECT_TRUE(form.TrimChoice("High").invert);
+    EXPECT_TRUE(form.TrimChoice("Sub").IsNeutral());
+    // Back in ms the field shows the same delay.
+    panel->DelayUnitBox->setCurrentIndex(0);
+    EXPECT_EQ(RowOf(form, "Mid")->delay->value(), 1.0);
+    EXPECT_DOUBLE_EQ(form.TrimChoice("Mid").delayMs, 1.0);
+}
+
+TEST_F(WindowTest, TheLatencyFollowsTheTapsTheRateAndThePhase) {
+    TForm1& form = CreateShown();
+    tarn::DesignPanel* panel = form.DesignPanel1;
+    struct Case {
+        bool minimumPhase;
+        QRadioButton* rate;
+        const char* taps;
+        QString shown;
+    };
+    const Case cases[] = {
+        {true, form.Radio44, "65536", "latency 0 ms"},
+        {false, form.Radio44, "65536", "latency 743.0 ms"},
+        {false, form.Radio48, "8192", "latency 85.3 ms"},
+        {false, panel->RateButtons()[1], "6144", "latency 32.0 ms"},
+        {false, panel->RateButtons().back(), "65536", "latency 170.7 to 743.0 ms"},
+        {true, panel->RateButtons().back(), "65536", "latency 0 ms"},
+        {false, form.Radio48, "100", "latency 2.7 ms (at 256 taps)"},
+    };
+    for (const Case& c : cases) {
+        form.Minimumphasecheckbox->setChecked(c.minimumPhase);
+        QTest::mouseClick(c.rate, Qt::LeftButton);
+        // Typed key by key, as the user does: the label follows every key.
+        Type(panel->TapsBox->lineEdit(), c.taps);
+        EXPECT_EQ(panel->LatencyLabel->text(), c.shown) << c.taps;
+    }
+}
+
+// A project directory holding a design that differs from the defaults in every key.
+QString MakeStoredProject(const QString& dir) {
+    EXPECT_TRUE(QDir().mkpath(dir));
+    QFile file(dir + "/TarnProject.ini");
+    EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Crossover]\r\nFrequency1=80\r\nFrequency2=500\r\nFrequency3=3000\r\n"
+               "Frequency4=\r\nFilterOrder=4\r\nX-way-system=4\r\nSampleRate=96000\r\n"
+               "MinimumPhase=0\r\nPrecision=32\r\nFormat=wav\r\nAlignment=Linkwitz-Riley\r\n"
+               "Taps=8192\r\n[Bands]\r\nHighLevel=-6\r\nHighDelay=0.5\r\nMidInvert=1\r\n");
+    return dir + "/";
+}
+
+// The window shows every key of MakeStoredProject's design.
+void ExpectStoredDesign(TForm1& form) {
+    tarn::DesignPanel* panel = form.DesignPanel1;
+    EXPECT_EQ(form.fg1Edit->text(), "80");
+    EXPECT_EQ(form.fg2Edit->text(), "500");
+    EXPECT_EQ(form.fg3Edit->text(), "3000");
+    EXPECT_EQ(form.fg4Edit->text(), "");
+    EXPECT_EQ(form.FilterOrder->text(), "4");
+    EXPECT_TRUE(panel->RateButtons()[1]->isChecked());
+    EXPECT_FALSE(form.Radio44->isChecked());
+    EXPECT_EQ(form.RateChoice(), 96000);
+    EXPECT_FALSE(form.Minimumphasecheckbox->isChecked());
+    EXPECT_TRUE(form.RadioButton1->isChecked());
+    EXPECT_FALSE(tarn::DoublePrecision);
+    EXPECT_TRUE(panel->WavRadio->isChecked());
+    EXPECT_EQ(panel->AlignmentBox->currentText(), "Linkwitz-Riley");
+    EXPECT_EQ(form.AlignmentChoice(), tarn::Alignment::LinkwitzRiley);
+    EXPECT_EQ(panel->TapsBox->currentText(), "8192");
+    EXPECT_EQ(panel->LatencyLabel->text(), "latency 42.7 ms");
+    ASSERT_EQ(ShownBandNames(form), (QStringList{"Sub", "Low", "Mid", "High"}));
+    EXPECT_EQ(RowOf(form, "High")->level->value(), -6.0);
+    EXPECT_EQ(RowOf(form, "High")->delay->value(), 0.5);
+    EXPECT_EQ(RowOf(form, "High")->otherUnit->text(), QLocale().toString(171.5, 'f', 1) + " mm");
+    EXPECT_TRUE(RowOf(form, "Mid")->invert->isChecked());
+    EXPECT_FALSE(RowOf(form, "Low")->invert->isChecked());
+    EXPECT_EQ(form.TrimChoice("High").delayMs, 0.5);
+}
+
+TEST_F(WindowTest, AStoredDesignIsShownAtStart) {
+    MakeStoredProject(Q(appDir_) + "MyFirstProject");
+    TForm1& form = Create();
+    ExpectStoredDesign(form);
+}
+
+TEST_F(WindowTest, OpenProjectShowsItsStoredDesignAndTheResponseViewFollows) {
+    TForm1& form = CreateShown();
+    // The first project holds a set, which the response view shows.
+    LinearPhase();
+    Type(form.fg1Edit, "1000");
+    ModalScript run;
+    run.Box({});
+    QTest::mouseClick(form.XOButton, Qt::LeftButton);
+    ASSERT_TRUE(run.Done());
+    const QString first = ProjectDir();
+    form.Response1->trigger();
+    tarn::ResponseWindow* view = form.ResponseWindow1;
+    ASSERT_TRUE(view->Heading->text().startsWith("XO*L44.dbl in " + first));
+
+    const QString other = MakeStoredProject(TempPath() + "/Other");
+    ModalScript script;
+    script.Chooser([&](tarn::SelectDirectoryDialog* dialog) {
+        dialog->findChild<QLineEdit*>("DirectoryName")->setText(other);
+        dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+    });
+    form.OpenProject1->trigger();
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(ProjectDir(), other);
+    EXPECT_EQ(form.windowTitle(), "Tarn - Project: " + other);
+    ExpectStoredDesign(form);
+    EXPECT_TRUE(view->Heading->text().contains(other)) << view->Heading->text().toStdString();
+    EXPECT_FALSE(view->Heading->text().contains(first));
+
+    // The first project is offered in the File menu, and comes back with its own design.
+    QAction* recent = nullptr;
+    for (QAction* action : form.File1->actions())
+        if (action->text().endsWith(first)) recent = action;
+    ASSERT_NE(recent, nullptr);
+    EXPECT_TRUE(recent->text().startsWith("&1 "));
+    recent->trigger();
+    EXPECT_EQ(ProjectDir(), first);
+    EXPECT_EQ(form.fg1Edit->text(), "1000");
+    EXPECT_EQ(form.fg2Edit->text(), "");
+    EXPECT_TRUE(form.Radio44->isChecked());
+    EXPECT_TRUE(tarn::DoublePrecision);
+    EXPECT_EQ(form.TapsChoice(), 65536);
+    EXPECT_TRUE(form.TrimChoice("High").IsNeutral());
+    EXPECT_TRUE(view->Heading->text().startsWith("XO*L44.dbl in " + first));
+    // Now the other one is the recent entry; the current project is not offered.
+    QStringList entries;
+    for (QAction* action : form.File1->actions())
+        if (action->text().startsWith("&1 ") || action->text().startsWith("&2 "))
+            entries << action->text();
+    EXPECT_EQ(entries, QStringList{"&1 " + other});
+}
+
+TEST_F(WindowTest, AboutNamesTheVersionTheLicenceAndTheLibraries) {
+    TForm1& form = CreateShown();
+    QString text;
+    ModalScript script;
+    script.Box([&](QMessageBox* box) { text = box->text(); });
+    form.About1->trigger();
+    ASSERT_TRUE(script.Done());
+    for (const QString& part : {QStringLiteral("Tarn " TARN_VERSION), QStringLiteral("Licence"),
+                                QStringLiteral("Qt " QT_VERSION_STR), QStringLiteral("libsndfile"),
+                                QStringLiteral("CLI11")})
+        EXPECT_TRUE(text.contains(part)) << part.toStdString();
 }
 
 // ---------------------------------------------------------------------------------------
