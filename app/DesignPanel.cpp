@@ -96,6 +96,8 @@ DesignPanel::DesignPanel(QWidget* parent) : QGroupBox(QStringLiteral("Design"), 
     rates_.push_back(AllRates);
     for (std::size_t i = 0; i < rateButtons_.size(); ++i)
         rateLayout->addWidget(rateButtons_[i], static_cast<int>(i / 3), static_cast<int>(i % 3));
+    // A wider panel leaves the radios together.
+    rateLayout->setColumnStretch(3, 1);
     const QString rateTip =
         QStringLiteral("Sample rates beyond 44100 and 48000 Hz (those are on the left)");
     auto* rateCaption = Caption(QStringLiteral("More rates"), rateTip, this);

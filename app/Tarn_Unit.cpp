@@ -536,11 +536,12 @@ void TForm1::CreateDesignControls() {
                                         "coefficient files into the project directory"));
     ProgressBar1->setToolTip(QStringLiteral("Steps every 2 seconds while a run lasts"));
 
-    // The unit of the fields, as a heading over them between the two upper groups.
-    UnitLabel = new QLabel(QStringLiteral("Crossover, Hz"), client_);
+    // The unit of the fields, as a heading over them between the two upper groups (in the
+    // original labels' words).
+    UnitLabel = new QLabel(QStringLiteral("XO in Hz"), client_);
     UnitLabel->setObjectName(QStringLiteral("UnitLabel"));
     UnitLabel->setToolTip(QStringLiteral("The four fields hold crossover frequencies in Hz"));
-    const int unitLeft = GroupBox1->geometry().right() + 1 + Margin;
+    const int unitLeft = std::max(fg1Edit->x(), GroupBox1->geometry().right() + 1 + Margin / 2);
     const int unitHeight = UnitLabel->sizeHint().height();
     UnitLabel->setGeometry(unitLeft, fg1Edit->y() - unitHeight - 1,
                            std::min(UnitLabel->sizeHint().width(),
