@@ -711,7 +711,12 @@ void TForm1::OpenProject1Click() {
 
 void TForm1::OpenRecentProject(const std::string& dir) {
     const std::string previous = tarn::ProjectPath;
-    tarn::RunHandler([&dir] { tarn::OpenProject(dir); });
+    if (!tarn::RunHandler([&dir] { tarn::OpenProject(dir); }) &&
+        !QFileInfo(QString::fromStdString(dir)).isDir()) {
+        // A project that has gone is offered no more.
+        tarn::RunHandler([&dir] { tarn::ForgetProject(dir); });
+        FillRecentMenu();
+    }
     if (tarn::ProjectPath != previous) ProjectChanged(previous);
 }
 

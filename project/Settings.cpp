@@ -48,6 +48,21 @@ std::string WithSeparator(std::string dir) {
     return dir;
 }
 
+// The recent list, the first RecentProjectCount of list, in one write of "Tarn.ini".
+void StoreRecentProjects(const std::vector<std::string>& list) {
+    IniFile file(AppDir + AppIniName);
+    std::vector<IniWrite> writes;
+    for (int i = 0; i < RecentProjectCount; ++i) {
+        const auto index = static_cast<std::size_t>(i);
+        // Keys beyond the list are emptied only where the file holds them.
+        if (index < list.size())
+            writes.push_back({RecentSection, RecentKey(i), list[index]});
+        else if (file.ReadString(RecentSection, RecentKey(i), "\x01") != "\x01")
+            writes.push_back({RecentSection, RecentKey(i), ""});
+    }
+    if (!writes.empty()) file.WriteStrings(writes);
+}
+
 // Everything the project file stores, into the window.
 void ShowStoredDesign() {
     const ProjectSettings design = ProjectSettings::Load(IniFile(ProjectPath + ProjectIniName));
@@ -201,19 +216,15 @@ void RememberProjects(const std::string& current, const std::string& previous) {
     add(previous);
     for (const std::string& dir : RecentProjects())
         add(dir);
-    if (list.size() > RecentProjectCount) list.resize(RecentProjectCount);
+    StoreRecentProjects(list);
+}
 
-    IniFile file(AppDir + AppIniName);
-    std::vector<IniWrite> writes;
-    for (int i = 0; i < RecentProjectCount; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        // Keys beyond the list are emptied only where the file holds them.
-        if (index < list.size())
-            writes.push_back({RecentSection, RecentKey(i), list[index]});
-        else if (file.ReadString(RecentSection, RecentKey(i), "\x01") != "\x01")
-            writes.push_back({RecentSection, RecentKey(i), ""});
-    }
-    file.WriteStrings(writes);
+void ForgetProject(const std::string& dir) {
+    std::vector<std::string> list = RecentProjects();
+    const auto gone = std::find(list.begin(), list.end(), WithSeparator(dir));
+    if (gone == list.end()) return;
+    list.erase(gone);
+    StoreRecentProjects(list);
 }
 
 } // namespace tarn

@@ -66,5 +66,7 @@ std::vector<std::string> RecentProjects();
 // Puts current at the head of the list and previous (the project left, when it is another
 // one) right behind it; an entry is listed once. Throws IniWriteError.
 void RememberProjects(const std::string& current, const std::string& previous);
+// Takes dir off the list (a project directory that has gone). Throws IniWriteError.
+void ForgetProject(const std::string& dir);
 
 } // namespace tarn

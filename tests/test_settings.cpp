@@ -513,6 +513,11 @@ TEST_F(SettingsTest, RecentProjectsAreFiveDistinctDirectoriesMostRecentFirst) {
     for (int i = 3; i <= 6; ++i)
         RememberProjects(p(i), p(i - 1));
     EXPECT_EQ(RecentProjects(), (std::vector<std::string>{p(6), p(5), p(4), p(3), p(2)}));
+    // A project that has gone leaves the list; one not in it changes nothing.
+    ForgetProject(root_ + "/p4");
+    ForgetProject(root_ + "/p9/");
+    EXPECT_EQ(RecentProjects(), (std::vector<std::string>{p(6), p(5), p(3), p(2)}));
+    EXPECT_EQ(IniFile(TarnIni()).ReadString("Recent", "Project5", "?"), "");
     // The original key is left as it was.
     EXPECT_EQ(IniFile(TarnIni()).ReadString("Project", "ProjectDir", ""), DefaultProject());
 

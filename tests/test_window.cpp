@@ -849,6 +849,11 @@ TEST_F(WindowTest, ProjectAsksBeforeANewDirectoryAndSwitchesToIt) {
     EXPECT_EQ(ProjectDir(), target + "/");
     EXPECT_EQ(form.windowTitle(), "Tarn - Project: " + target + "/");
     EXPECT_EQ(form.fg1Edit->text(), "123");
+    // The project left is offered in the File menu to go back to.
+    QStringList recent;
+    for (QAction* action : form.File1->actions())
+        if (action->text().startsWith("&1 ")) recent << action->text();
+    EXPECT_EQ(recent, QStringList{"&1 " + Q(appDir_) + "MyFirstProject/"});
     QFile appIni(Q(appDir_) + "Tarn.ini");
     ASSERT_TRUE(appIni.open(QIODevice::ReadOnly));
     EXPECT_TRUE(QString::fromLocal8Bit(appIni.readAll()).contains(target + "/"));
@@ -1247,6 +1252,20 @@ TEST_F(WindowTest, OpenProjectShowsItsStoredDesignAndTheResponseViewFollows) {
         if (action->text().startsWith("&1 ") || action->text().startsWith("&2 "))
             entries << action->text();
     EXPECT_EQ(entries, QStringList{"&1 " + other});
+
+    // A recent project that has gone since: said so, and offered no more.
+    ASSERT_TRUE(QDir(other).removeRecursively());
+    BoxSeen error;
+    ModalScript gone;
+    gone.Box(Record(error));
+    for (QAction* action : form.File1->actions())
+        if (action->text() == "&1 " + other) action->trigger();
+    EXPECT_TRUE(gone.Done());
+    EXPECT_EQ(error.icon, QMessageBox::Critical);
+    EXPECT_EQ(error.text, "The project directory " + other + " does not exist.");
+    EXPECT_EQ(ProjectDir(), first);
+    for (QAction* action : form.File1->actions())
+        EXPECT_FALSE(action->text().contains(other)) << action->text().toStdString();
 }
 
 TEST_F(WindowTest, AboutNamesTheVersionTheLicenceAndTheLibraries) {
