@@ -700,13 +700,13 @@ void TForm1::ProjectClick() {
     if (tarn::ProjectPath == previous) return;
     // A "Tarn.ini" that could not take the directory cannot take the list either.
     if (ok) tarn::RunHandler([&previous] { tarn::RememberProjects(tarn::ProjectPath, previous); });
-    ProjectChanged(previous);
+    ProjectChanged();
 }
 
 void TForm1::OpenProject1Click() {
     const std::string previous = tarn::ProjectPath;
     tarn::RunHandler([] { tarn::OpenProjectClick(); });
-    if (tarn::ProjectPath != previous) ProjectChanged(previous);
+    if (tarn::ProjectPath != previous) ProjectChanged();
 }
 
 void TForm1::OpenRecentProject(const std::string& dir) {
@@ -717,10 +717,10 @@ void TForm1::OpenRecentProject(const std::string& dir) {
         tarn::RunHandler([&dir] { tarn::ForgetProject(dir); });
         FillRecentMenu();
     }
-    if (tarn::ProjectPath != previous) ProjectChanged(previous);
+    if (tarn::ProjectPath != previous) ProjectChanged();
 }
 
-void TForm1::ProjectChanged(const std::string& /*previous*/) {
+void TForm1::ProjectChanged() {
     FillRecentMenu();
     StatusLine->clear();
     // The response view shows the new project's set, not the one it last read.
@@ -735,9 +735,10 @@ std::vector<std::string> TForm1::RecentMenuEntries() const {
 }
 
 void TForm1::FillRecentMenu() {
+    // The action that was chosen may be on its way through this call: gone later, not now.
     for (QAction* action : recentActions_) {
         File1->removeAction(action);
-        delete action;
+        action->deleteLater();
     }
     recentActions_.clear();
     std::vector<std::string> entries;

@@ -197,9 +197,6 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     void ShowDesign(const tarn::ProjectSettings& design) override;
     void ShowWarning(const std::string& text) override;
 
-    // The recent projects the File menu offers (the current one left out), most recent first.
-    std::vector<std::string> RecentMenuEntries() const;
-
   protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
@@ -221,7 +218,9 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     // The busy state of a run: the button disabled and saying so, the status line.
     void ShowBusy(bool busy);
     // After the project directory has changed: the recent list and the response view.
-    void ProjectChanged(const std::string& previous);
+    void ProjectChanged();
+    // The recent projects the File menu offers (the current one left out), most recent first.
+    std::vector<std::string> RecentMenuEntries() const;
     void FillRecentMenu();
 
     std::string appDir_;
