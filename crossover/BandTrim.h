@@ -3,6 +3,8 @@
 // delay at all).
 #pragma once
 
+#include <cstdint>
+#include <span>
 #include <string>
 
 namespace tarn {
@@ -32,6 +34,28 @@ inline double MillimetresFromDelayMs(double ms) {
 
 // The amplitude factor of a level [dB].
 double LevelGain(double levelDb);
+
+// A delay [ms] at sampleRate [Hz] as whole samples and a fraction 0 <= frac < 1. A delay a
+// hair off a whole number of samples (0.5 ms at 48 kHz) counts as whole, so that it moves
+// the taps exactly rather than through two transforms.
+struct DelaySplit {
+    std::int32_t whole = 0;
+    double frac = 0.0;
+};
+DelaySplit SplitDelay(double delayMs, double sampleRate);
+
+// Delays the time signal in SpecRe by frac (0 < frac < 1) of a sample: a linear phase on
+// the bins, exact for the design and free of interpolation ripple.
+void DelayByFraction(double frac);
+
+// The factor a trim scales the taps by: its level's gain, negated when inverted.
+double TrimGain(const BandTrim& trim);
+
+// Moves taps later by whole samples and scales them by gain. Throws TarnError naming band
+// when the move (plus the one sample a fractional delay wraps) would push more than a trace
+// of the response past the last tap; taps are then unchanged.
+void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit delay,
+                   const std::string& band);
 
 // Applies trim to the band response held in SpecRe[0..SpecLength-1] (a time signal; SpecIm
 // all zero). The delay's whole samples move the taps exactly; its fraction is a linear phase

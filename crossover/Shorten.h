@@ -53,6 +53,14 @@ struct Taper {
 std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase, std::int32_t taps,
                                 const Taper& taper = Taper{});
 
+// ShortenBand for a linear-phase design that a per-band delay has moved by frac of a sample
+// (0 <= frac < 1) off its centre design.size() / 2: the window is centred on the moved
+// peak, so the result peaks at LinearPhasePeak(taps) + frac and keeps the fraction of the
+// delay. Nothing is averaged, since the moved design is symmetric about no tap. With frac
+// = 0 it is ShortenBand.
+std::vector<double> ShortenLinearAround(std::span<const double> design, std::int32_t taps,
+                                        double frac, const Taper& taper = Taper{});
+
 // ---------------------------------------------------------------------------------------
 // The cost of a shorter filter, judged on magnitudes between 20 Hz and 20 kHz (at most the
 // Nyquist frequency).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "crossover/BandTrim.h"
+#include "crossover/Shorten.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "spectral/FastFourier.h"
@@ -92,6 +93,20 @@ TEST(BandTrim, HalfASampleMovesTheCentreOfSymmetryByHalfASample) {
         ASSERT_NEAR(taps[32769 + j], taps[32768 - j], 1e-11 * peak) << j;
     EXPECT_NEAR(taps[32768], taps[32769], 1e-12 * peak);
     EXPECT_GT(taps[32768], 0.4 * peak);
+}
+
+TEST(BandTrim, ShortenedAroundAHalfSampleDelayStaysSymmetricAboutTheMovedPeak) {
+    const std::vector<double> delayed = Trimmed({0.0, 0.5 * 1000.0 / Rate, false});
+    const std::vector<double> taps = ShortenLinearAround(delayed, 8192, 0.5);
+    const double peak = *std::max_element(taps.begin(), taps.end());
+    const std::int32_t centre = LinearPhasePeak(8192); // the moved peak: centre + 0.5
+    EXPECT_NEAR(taps[centre], taps[centre + 1], 1e-12 * peak);
+    EXPECT_GT(taps[centre], 0.4 * peak);
+    for (std::int32_t j = 1; centre + 1 + j < 8192 && centre - j >= 0; ++j)
+        ASSERT_NEAR(taps[centre + 1 + j], taps[centre - j], 1e-11 * peak) << j;
+    // Without a fraction it is the plain shortening.
+    const std::vector<double> plain = PlainBand();
+    EXPECT_EQ(ShortenLinearAround(plain, 8192, 0.0), ShortenBand(plain, BandPhase::Linear, 8192));
 }
 
 TEST(BandTrim, FractionalDelayIsALinearPhaseOnEveryBin) {
