@@ -53,7 +53,7 @@ inline void Butterfly(double& ar, double& ai, double& br, double& bi, double ur,
 // the better version is picked at start-up; the arithmetic is the same (no fused
 // multiply-adds), only wider.
 #if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define TARN_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#define TARN_WIDE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
 #else
 #define TARN_WIDE_CLONES
 #endif
@@ -265,6 +265,24 @@ void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
     }
 }
 
+// The stages as the loader's choice of wide or plain code (see Butterflies).
+TARN_WIDE_CLONES void ForwardStage(double* re, double* im, std::int32_t count, int lgSpan,
+                                   const Radix4Twiddles::Set& w, bool firstQuarter) {
+    Radix4Stage<false>(re, im, count, lgSpan, w, firstQuarter);
+}
+TARN_WIDE_CLONES void InverseStage(double* re, double* im, std::int32_t count, int lgSpan,
+                                   const Radix4Twiddles::Set& w, bool firstQuarter) {
+    Radix4Stage<true>(re, im, count, lgSpan, w, firstQuarter);
+}
+template <bool Inverse>
+void Stage(double* re, double* im, std::int32_t count, int lgSpan, const Radix4Twiddles::Set& w,
+           bool firstQuarter) {
+    if constexpr (Inverse)
+        InverseStage(re, im, count, lgSpan, w, firstQuarter);
+    else
+        ForwardStage(re, im, count, lgSpan, w, firstQuarter);
+}
+
 // Radix-2 butterflies between neighbours (b, b + 1), whose twiddle is 1: the first stage of a
 // decimation in time of an odd lg, the last of a decimation in frequency.
 void NeighbourButterflies(double* __restrict re, double* __restrict im, std::int32_t count) {
@@ -331,8 +349,8 @@ void DifBlock(double* __restrict r0, double* __restrict r1, double* __restrict r
     }
 }
 
-void DifStage(double* re, double* im, std::int32_t count, int lgSpan,
-              const Radix4Twiddles::Set& t) {
+TARN_WIDE_CLONES void DifStage(double* re, double* im, std::int32_t count, int lgSpan,
+                               const Radix4Twiddles::Set& t) {
     const std::int32_t size = std::int32_t{1} << lgSpan, h = size / 4;
     for (std::int32_t b = 0; b < count; b += size)
         DifBlock(re + b, re + b + h, re + b + 2 * h, re + b + 3 * h, im + b, im + b + h,
@@ -351,15 +369,14 @@ void Radix4Fft::Dit(double* re, double* im, int lg, bool firstQuarter) const {
     if (lg <= BlockLog) {
         FirstStage<Inverse>(re, im, count, lg);
         for (int span = (lg & 1) ? 3 : 4; span <= lg; span += 2)
-            Radix4Stage<Inverse>(re, im, count, span, twiddles_.For(span),
-                                 firstQuarter && span == lg);
+            Stage<Inverse>(re, im, count, span, twiddles_.For(span), firstQuarter && span == lg);
         Worked(std::int64_t{count} * (lg / 2 + 1));
         return;
     }
     const std::int32_t quarter = count / 4;
     for (int k = 0; k < 4; ++k)
         Dit<Inverse>(re + k * quarter, im + k * quarter, lg - 2, false);
-    Radix4Stage<Inverse>(re, im, count, lg, twiddles_.For(lg), firstQuarter);
+    Stage<Inverse>(re, im, count, lg, twiddles_.For(lg), firstQuarter);
     Worked(count);
 }
 
