@@ -9,27 +9,13 @@
 
 #include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
+#include "tests/DirectDft.h"
 
 namespace tarn {
 namespace {
 
-using Complex = std::complex<long double>;
-
-// X[k] = sum x[m] e^(-2 pi i k m / n), in long double.
-std::vector<Complex> DirectDft(const std::vector<Complex>& x) {
-    const std::size_t n = x.size();
-    const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<Complex> out(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        Complex sum = 0;
-        for (std::size_t m = 0; m < n; ++m) {
-            const long double angle = -2 * pi * static_cast<long double>((k * m) % n) / n;
-            sum += x[m] * Complex(std::cos(angle), std::sin(angle));
-        }
-        out[k] = sum;
-    }
-    return out;
-}
+using Complex = test::LongComplex;
+using test::DirectDft;
 
 std::vector<double> RandomValues(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);
