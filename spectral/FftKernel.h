@@ -4,6 +4,9 @@
 //   * Forward: X[k] = sum_{m=0}^{n-1} x[m] exp(-2 pi i k m / n); inverse: exp(+2 pi i k m / n).
 //     Neither is scaled; the callers scale.
 //   * Data: split arrays re[0..n-1] and im[0..n-1], transformed in place; n = 2^lg points.
+//   * Bin layout: in natural order, element k is bin k (k / n of the sample rate), bins
+//     n/2+1..n-1 the negative frequencies; bit-reversed order puts bin k at element rev(k),
+//     k with its lg bits reversed.
 //   * Order: Radix2Fft takes and gives natural order. Radix4Fft's decimation in time
 //     (Forward, Inverse) takes its input in bit-reversed order and gives natural order;
 //     its decimation in frequency (ForwardDif) takes natural order and gives bit-reversed
@@ -14,9 +17,9 @@
 //
 // Two families share the butterfly arithmetic and the bit reversal:
 //   * Radix2Fft runs radix-2 stages with a twiddle table its user fills stage by stage. The
-//     specified transforms (SplitFFT with its recurrence twiddles, CepstrumFFT with table
-//     lookups) fix every twiddle and every operation, so they run on it and give bit for bit
-//     what their literal loops give.
+//     reference transforms (SplitFFT with its recurrence twiddles, CepstrumFFT with table
+//     lookups) are defined down to every twiddle and every operation, so they run on it and
+//     give bit for bit what their literal loops give.
 //   * Radix4Fft runs radix-4 stages (and one radix-2 stage when lg is odd), depth-first so
 //     that the small stages stay in the level-1 cache, with exact twiddles read from a
 //     quarter-wave sine table: the minimum-phase conversion and the analysis.
