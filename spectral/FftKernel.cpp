@@ -1,6 +1,7 @@
 #include "spectral/FftKernel.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <numbers>
 #include <utility>
@@ -28,13 +29,6 @@ std::vector<std::uint32_t> BitReversal(int lg) {
 }
 
 namespace {
-
-int Log2(std::int64_t powerOfTwo) {
-    int d = 0;
-    while ((std::int64_t{1} << d) < powerOfTwo)
-        ++d;
-    return d;
-}
 
 // ---------------------------------------------------------------------------------------
 // Radix 2
@@ -86,7 +80,8 @@ void Radix2Fft::Stage(double* re, double* im, std::int32_t n, std::int32_t h) co
 void Radix2Fft::Transform(double* re, double* im, std::int32_t n) {
     assert(n <= size_ && (n & (n - 1)) == 0);
     if (n < 2) return;
-    if (static_cast<std::int32_t>(reversal_.size()) != n) reversal_ = BitReversal(Log2(n));
+    if (static_cast<std::int32_t>(reversal_.size()) != n)
+        reversal_ = BitReversal(std::countr_zero(static_cast<std::uint32_t>(n)));
     const std::uint32_t* rev = reversal_.data();
 
     if (n < 16) { // the plain in-place form
@@ -249,38 +244,25 @@ void Radix4Block(double* __restrict r0, double* __restrict r1, double* __restric
     }
 }
 
-template <bool Inverse>
-void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
-                 const Radix4Twiddles::Set& w, bool firstQuarter) {
+// One radix-4 stage of span 2^lgSpan over re/im[0..count-1], built for AVX2 too (see
+// Butterflies).
+TARN_WIDE_CLONES void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
+                                  const Radix4Twiddles::Set& w, bool inverse, bool firstQuarter) {
+    assert(inverse || !firstQuarter);
     const std::int32_t span = std::int32_t{1} << lgSpan, h = span / 4;
     for (std::int32_t b = 0; b < count; b += span) {
         double* r = re + b;
         double* i = im + b;
-        if (firstQuarter)
-            Radix4Block<Inverse, true>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h,
-                                       i + 3 * h, w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
+        if (!inverse)
+            Radix4Block<false, false>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h,
+                                      i + 3 * h, w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
+        else if (firstQuarter)
+            Radix4Block<true, true>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h, i + 3 * h,
+                                    w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
         else
-            Radix4Block<Inverse, false>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h,
-                                        i + 3 * h, w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
+            Radix4Block<true, false>(r, r + h, r + 2 * h, r + 3 * h, i, i + h, i + 2 * h, i + 3 * h,
+                                     w.c1, w.s1, w.c2, w.s2, w.c3, w.s3, h);
     }
-}
-
-// The stages as the loader's choice of wide or plain code (see Butterflies).
-TARN_WIDE_CLONES void ForwardStage(double* re, double* im, std::int32_t count, int lgSpan,
-                                   const Radix4Twiddles::Set& w, bool firstQuarter) {
-    Radix4Stage<false>(re, im, count, lgSpan, w, firstQuarter);
-}
-TARN_WIDE_CLONES void InverseStage(double* re, double* im, std::int32_t count, int lgSpan,
-                                   const Radix4Twiddles::Set& w, bool firstQuarter) {
-    Radix4Stage<true>(re, im, count, lgSpan, w, firstQuarter);
-}
-template <bool Inverse>
-void Stage(double* re, double* im, std::int32_t count, int lgSpan, const Radix4Twiddles::Set& w,
-           bool firstQuarter) {
-    if constexpr (Inverse)
-        InverseStage(re, im, count, lgSpan, w, firstQuarter);
-    else
-        ForwardStage(re, im, count, lgSpan, w, firstQuarter);
 }
 
 // Radix-2 butterflies between neighbours (b, b + 1), whose twiddle is 1: the first stage of a
@@ -369,14 +351,15 @@ void Radix4Fft::Dit(double* re, double* im, int lg, bool firstQuarter) const {
     if (lg <= BlockLog) {
         FirstStage<Inverse>(re, im, count, lg);
         for (int span = (lg & 1) ? 3 : 4; span <= lg; span += 2)
-            Stage<Inverse>(re, im, count, span, twiddles_.For(span), firstQuarter && span == lg);
+            Radix4Stage(re, im, count, span, twiddles_.For(span), Inverse,
+                        firstQuarter && span == lg);
         Worked(std::int64_t{count} * (lg / 2 + 1));
         return;
     }
     const std::int32_t quarter = count / 4;
     for (int k = 0; k < 4; ++k)
         Dit<Inverse>(re + k * quarter, im + k * quarter, lg - 2, false);
-    Stage<Inverse>(re, im, count, lg, twiddles_.For(lg), firstQuarter);
+    Radix4Stage(re, im, count, lg, twiddles_.For(lg), Inverse, firstQuarter);
     Worked(count);
 }
 

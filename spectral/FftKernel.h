@@ -133,7 +133,7 @@ class Radix4Fft {
     int MaxLog() const { return maxLog_; }
 
     // Decimation in time, bit-reversed order in, natural order out; lg <= MaxLog(). With
-    // firstQuarter, the last stage forms only outputs 0..2^lg/4-1 (lg >= 2).
+    // firstQuarter, the inverse's last stage forms only outputs 0..2^lg/4-1 (lg >= 2).
     void Forward(double* re, double* im, int lg) const;
     void Inverse(double* re, double* im, int lg, bool firstQuarter = false) const;
     // Decimation in frequency, forward: natural order in, bit-reversed order out.
