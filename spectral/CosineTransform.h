@@ -42,8 +42,9 @@ class ResidueRows {
 // out[m] for m = 0..H/2-1: the first half of the type-I cosine transform of the H + 1 values
 // v[j] = bins[j],
 //     out[m] = v[0] + (-1)^m v[H] + 2 sum_{j=1}^{H-1} v[j] cos(pi j m / H).
-// fft: a real transform of H/2 points whose table's period is a multiple of 2H; its kernel and
-// work arrays do the work. progress: told of the work done, may be null.
+// out needs room for H/2 + 1 values (the last one is scratch). fft: a real transform of H/2
+// points whose table's period is a multiple of 2H; its kernel and work arrays do the work.
+// progress: told of the work done, may be null.
 void HalfCosineI(const ResidueRows& bins, const RealFft& fft, Progress progress, double* out);
 
 } // namespace tarn::fft

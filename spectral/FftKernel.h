@@ -83,10 +83,11 @@ class Radix2Fft {
     // Largest transform prepared [points]; 0 before the first Prepare.
     std::int32_t Size() const { return size_; }
 
-    // The DFT of re/im[0..n-1] in place, natural order in and out; 2 <= n <= Size().
+    // The DFT of re/im[0..n-1] in place, natural order in and out; n [points] a power of two,
+    // n <= Size() (n = 1 leaves the point as it is).
     void Transform(double* re, double* im, std::int32_t n);
-    // One stage of half-size h over re/im[0..n-1]; 2h <= n <= Size(). With h = n/2 it joins
-    // the transforms of the two halves into that of the whole.
+    // One stage of half-size h [points] over re/im[0..n-1]; 2h <= n <= Size(). With h = n/2
+    // it joins the transforms of the two halves into that of the whole.
     void Stage(double* re, double* im, std::int32_t n, std::int32_t h) const;
 
   private:
@@ -127,7 +128,8 @@ class Radix4Twiddles {
 class Radix4Fft {
   public:
     // table: the quarter-wave sines of a period P that 2^maxLog divides; the twiddles are
-    // copied from it. maxLog >= 1. progress: told of the work done, may be null.
+    // copied from it. maxLog: log2 of the largest transform [points], >= 1. progress: told of
+    // the work done, may be null.
     Radix4Fft(const QuarterWave& table, int maxLog, Progress progress = nullptr);
 
     int MaxLog() const { return maxLog_; }
