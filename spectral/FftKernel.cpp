@@ -6,6 +6,8 @@
 #include <numbers>
 #include <utility>
 
+#include "core/WideClones.h"
+
 namespace tarn::fft {
 
 std::vector<double> QuarterWaveSines(std::int32_t period) {
@@ -43,16 +45,8 @@ inline void Butterfly(double& ar, double& ai, double& br, double& bi, double ur,
     ai = ai + xi;
 }
 
-// Where the compiler and the loader allow it, the butterfly loop is also built for AVX2 and
-// the better version is picked at start-up; the arithmetic is the same (no fused
-// multiply-adds), only wider.
-#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
-#define TARN_WIDE_CLONES __attribute__((target_clones("avx2", "default"), flatten))
-#else
-#define TARN_WIDE_CLONES
-#endif
-
-// Butterflies between re/im[j] and re/im[j + h] for j = 0..h-1 with twiddles tr/ti[j].
+// Butterflies between re/im[j] and re/im[j + h] for j = 0..h-1 with twiddles tr/ti[j], built
+// for AVX2 too (core/WideClones.h).
 TARN_WIDE_CLONES void Butterflies(double* __restrict re, double* __restrict im, std::int32_t h,
                                   const double* __restrict tr, const double* __restrict ti) {
     double* __restrict reHi = re + h;
@@ -244,10 +238,11 @@ void Radix4Block(double* __restrict r0, double* __restrict r1, double* __restric
     }
 }
 
-// One radix-4 stage of span 2^lgSpan over re/im[0..count-1], built for AVX2 too (see
-// Butterflies).
-TARN_WIDE_CLONES void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
-                                  const Radix4Twiddles::Set& w, bool inverse, bool firstQuarter) {
+// One radix-4 stage of span 2^lgSpan over re/im[0..count-1]. Wide clones, like the two
+// below, take their blocks inline (flatten), so that the blocks are built wide too.
+[[gnu::flatten]] TARN_WIDE_CLONES void Radix4Stage(double* re, double* im, std::int32_t count,
+                                                   int lgSpan, const Radix4Twiddles::Set& w,
+                                                   bool inverse, bool firstQuarter) {
     assert(inverse || !firstQuarter);
     const std::int32_t span = std::int32_t{1} << lgSpan, h = span / 4;
     for (std::int32_t b = 0; b < count; b += span) {
@@ -331,8 +326,8 @@ void DifBlock(double* __restrict r0, double* __restrict r1, double* __restrict r
     }
 }
 
-TARN_WIDE_CLONES void DifStage(double* re, double* im, std::int32_t count, int lgSpan,
-                               const Radix4Twiddles::Set& t) {
+[[gnu::flatten]] TARN_WIDE_CLONES void DifStage(double* re, double* im, std::int32_t count,
+                                                int lgSpan, const Radix4Twiddles::Set& t) {
     const std::int32_t size = std::int32_t{1} << lgSpan, h = size / 4;
     for (std::int32_t b = 0; b < count; b += size)
         DifBlock(re + b, re + b + h, re + b + 2 * h, re + b + 3 * h, im + b, im + b + h,

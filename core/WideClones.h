@@ -1,0 +1,10 @@
+// Where the compiler and the loader allow it, a hot loop marked TARN_WIDE_CLONES is also
+// built for AVX2 and the better version is picked at start-up. The arithmetic is the same
+// (the build forms no fused multiply-adds), only wider, so both versions give the same bits.
+#pragma once
+
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__)
+#define TARN_WIDE_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define TARN_WIDE_CLONES
+#endif
