@@ -128,17 +128,18 @@ void RealFFT() {
 
     // The spectrum of the even samples into the lower half, that of the odd samples (before
     // its twiddles) into the upper half; see RealSpectrum.h.
-    fft::SplitEvenOdd(re, im, h, [re, im, h, n](std::int32_t k, const fft::EvenOdd& p) {
-        re[k] = p.evenRe;
-        im[k] = p.evenIm;
-        re[k + h] = p.oddRe;
-        im[k + h] = p.oddIm;
-        if (k == 0 || 2 * k == h) return; // paired with itself
-        re[h - k] = p.evenRe;
-        im[h - k] = -p.evenIm;
-        re[n - k] = p.oddRe;
-        im[n - k] = -p.oddIm;
-    });
+    fft::SplitEvenOdd(re, im, h,
+                      [re, im, h, n](std::int32_t k, const fft::EvenOdd& p, bool paired) {
+                          re[k] = p.evenRe;
+                          im[k] = p.evenIm;
+                          re[k + h] = p.oddRe;
+                          im[k + h] = p.oddIm;
+                          if (!paired) return;
+                          re[h - k] = p.evenRe;
+                          im[h - k] = -p.evenIm;
+                          re[n - k] = p.oddRe;
+                          im[n - k] = -p.oddIm;
+                      });
 
     // The last butterfly stage over all n points joins the two half spectra.
     PrepareTwiddles(n);

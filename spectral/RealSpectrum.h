@@ -32,17 +32,21 @@ struct EvenOdd {
     double evenRe, evenIm, oddRe, oddIm;
 };
 
-// The even/odd step over Z = re/im[0..h-1] (h a power of two >= 1): emit(k, EvenOdd) once for
-// each k = 0..h/2, after Z[k] and Z[h-k] have been read, so the caller may write over them.
+// The even/odd step over Z = re/im[0..h-1] (h a power of two >= 1): emit(k, EvenOdd, paired)
+// once for each k = 0..h/2, after Z[k] and Z[h-k] have been read, so the caller may write over
+// them. paired: k and h - k are two bins (false for k = 0 and k = h/2, which pair with
+// themselves); a constant at each call, so a caller's test of it costs nothing.
 template <typename Emit>
 void SplitEvenOdd(const double* re, const double* im, std::int32_t h, Emit emit) {
-    emit(0, EvenOdd{re[0], 0.0, im[0], 0.0});
+    emit(0, EvenOdd{re[0], 0.0, im[0], 0.0}, false);
     for (std::int32_t k = 1; k < h / 2; ++k) {
         const std::int32_t m = h - k;
-        emit(k, EvenOdd{0.5 * (re[k] + re[m]), 0.5 * (im[k] - im[m]), 0.5 * (im[k] + im[m]),
-                        -0.5 * (re[k] - re[m])});
+        emit(k,
+             EvenOdd{0.5 * (re[k] + re[m]), 0.5 * (im[k] - im[m]), 0.5 * (im[k] + im[m]),
+                     -0.5 * (re[k] - re[m])},
+             true);
     }
-    if (h >= 2) emit(h / 2, EvenOdd{re[h / 2], 0.0, im[h / 2], 0.0});
+    if (h >= 2) emit(h / 2, EvenOdd{re[h / 2], 0.0, im[h / 2], 0.0}, false);
 }
 
 // The even/odd step and the join of each pair with one exact twiddle: emit(k, re, im) once for
@@ -51,7 +55,7 @@ void SplitEvenOdd(const double* re, const double* im, std::int32_t h, Emit emit)
 template <typename Twiddle, typename Emit>
 void SplitRealSpectrum(const double* re, const double* im, std::int32_t h, Twiddle twiddle,
                        Emit emit) {
-    SplitEvenOdd(re, im, h, [&](std::int32_t k, const EvenOdd& p) {
+    SplitEvenOdd(re, im, h, [&](std::int32_t k, const EvenOdd& p, bool) {
         double c, s, wr, wi;
         twiddle(k, c, s);
         Rotate<false>(p.oddRe, p.oddIm, c, s, wr, wi);
