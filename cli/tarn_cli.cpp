@@ -1,5 +1,6 @@
 // tarn-cli: one crossover calculation from the command line, through the same driver and
 // settings code as the window. See README.md for the options.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -41,9 +42,22 @@ class TerminalWindow : public tarn::HeadlessWindow {
         }
     }
 
+    // Another run on the project (a window, a script) is waited for a while.
+    std::chrono::milliseconds BusyProjectWait() override { return std::chrono::seconds(5); }
+    bool RunInterrupted() override { return stopSignal != 0; }
+
+    static inline volatile std::sig_atomic_t stopSignal = 0;
+
   private:
     std::vector<std::string> pending_;
 };
+
+// Ctrl-C, a hang-up or a kill request ends the run before it changes anything (or, once
+// its files are being moved into place, after it has finished); the process then ends by
+// the signal as it would have without the handler.
+void RequestStop(int signal) {
+    TerminalWindow::stopSignal = signal;
+}
 
 std::string AsProjectPath(const std::string& dir) {
     std::string path = std::filesystem::absolute(dir).lexically_normal().string();
@@ -86,7 +100,13 @@ int main(int argc, char** argv) {
     window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
                                              : stored.filterOrder);
 
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, RequestStop);
     bool completed = false;
     const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
+    if (const int signal = TerminalWindow::stopSignal) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     return ok && completed ? 0 : 1;
 }

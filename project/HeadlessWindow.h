@@ -23,6 +23,8 @@ class HeadlessWindow : public WindowOperations {
     bool timerEnabled = false;
     int progress = 0;
     int cursor = 0; // 0: normal, 1: busy
+    std::chrono::milliseconds busyWait{0};
+    bool interrupted = false;
 
     // What was shown, in order.
     std::vector<std::string> messages;
@@ -60,6 +62,8 @@ class HeadlessWindow : public WindowOperations {
     void SetProgress(int position) override { progress = position; }
     std::optional<std::string> ChooseDirectory(const std::string& start) override;
     void FileWritten(const std::string& path) override;
+    std::chrono::milliseconds BusyProjectWait() override { return busyWait; }
+    bool RunInterrupted() override { return interrupted; }
 };
 
 } // namespace tarn

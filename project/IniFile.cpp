@@ -308,7 +308,7 @@ void IniFile::WriteInteger(const std::string& section, const std::string& key, i
     WriteString(section, key, std::to_string(value));
 }
 
-void IniFile::WriteStrings(std::span<const IniWrite> writes) {
+std::string IniFile::WithWrites(std::span<const IniWrite> writes) const {
     const fs::path target(fileName_);
     std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
@@ -324,13 +324,18 @@ void IniFile::WriteStrings(std::span<const IniWrite> writes) {
     } else if (ec && ec != std::errc::no_such_file_or_directory) {
         throw IniWriteError(fileName_);
     }
-
     // Each write applies to the text the one before it left, exactly as one write after
     // another would find the file.
     for (const IniWrite& write : writes)
         text = WithKey(text, write.section, write.key, write.value);
+    return text;
+}
 
+void IniFile::WriteStrings(std::span<const IniWrite> writes) {
+    const std::string text = WithWrites(writes);
     // Through a symbolic link the file it points to is replaced, not the link.
+    const fs::path target(fileName_);
+    std::error_code ec;
     fs::path real = target;
     if (fs::is_symlink(fs::symlink_status(target, ec))) {
         real = fs::weakly_canonical(target, ec);

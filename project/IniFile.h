@@ -42,6 +42,9 @@ class IniFile {
     // is byte for byte the one the writes made one by one would leave, and a reader (or a
     // crash) sees either none of them or all.
     void WriteStrings(std::span<const IniWrite> writes);
+    // The text the file would hold after the writes, for a caller that writes it itself.
+    // Throws IniWriteError when the file exists but cannot be rewritten.
+    std::string WithWrites(std::span<const IniWrite> writes) const;
 
   private:
     std::string fileName_;

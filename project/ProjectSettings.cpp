@@ -73,11 +73,23 @@ ProjectSettings ProjectSettings::Load(const IniFile& file) {
     return settings;
 }
 
-void ProjectSettings::Store(IniFile& file) const {
+namespace {
+
+std::vector<IniWrite> Writes(const ProjectSettings& settings) {
     std::vector<IniWrite> writes;
     for (const Key& key : Keys())
-        writes.push_back({key.section, key.name, key.write(*this)});
-    file.WriteStrings(writes);
+        writes.push_back({key.section, key.name, key.write(settings)});
+    return writes;
+}
+
+} // namespace
+
+void ProjectSettings::Store(IniFile& file) const {
+    file.WriteStrings(Writes(*this));
+}
+
+std::string ProjectSettings::StoredText(const IniFile& file) const {
+    return file.WithWrites(Writes(*this));
 }
 
 } // namespace tarn

@@ -25,6 +25,8 @@ struct ProjectSettings {
     // Writes every key, in the table's order, in one atomic replacement of the file (every
     // other line of the file kept). Throws IniWriteError.
     void Store(IniFile& file) const;
+    // The text the file holds once Store has written it.
+    std::string StoredText(const IniFile& file) const;
 };
 
 } // namespace tarn

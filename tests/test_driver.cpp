@@ -241,7 +241,7 @@ TEST_F(Driver, OverflowingTextEndsTheRunBeforeAnythingIsStored) {
     window.SetFields("500", "1e39", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{"Floating point overflow."});
     EXPECT_FALSE(fs::exists(dir.Path() / "TarnProject.ini"));
-    EXPECT_FALSE(fs::exists(dir.Path() / "XOLowL44.dbl")); // stale files were removed first
+    EXPECT_EQ(test::ReadText(dir.Path() / "XOLowL44.dbl"), "stale"); // nothing was touched
     EXPECT_EQ(window.fields[1], "1e39");
     EXPECT_TRUE(window.messages.empty());
     ExpectIdle();
@@ -265,13 +265,11 @@ TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
     fs::permissions(blocked, fs::perms::owner_read);
     EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
     ExpectIdle();
-    // What was written before the error stays; every file present is complete.
-    EXPECT_EQ(test::FileNames(dir.Path()),
-              Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOMidL44.dbl",
-                      "XOMidR44.dbl"}));
+    // The run ends before its commit: nothing else appears, no field is emptied.
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"XOMidR44.dbl"});
     EXPECT_TRUE(test::ReadText(blocked) == "keep"); // never print a coefficient file
-    EXPECT_EQ(fs::file_size(dir.Path() / "XOMidL44.dbl"), 524288u);
     EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(window.filesWritten.empty());
 
     // The next run starts afresh.
     fs::permissions(blocked, fs::perms::owner_all);

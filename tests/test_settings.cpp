@@ -332,6 +332,7 @@ TEST_F(SettingsTest, CalculationsAndProjectsSurviveARestart) {
     second.chooserAnswers.push_back(other);
     second.minimumPhase = false;
     second.fields[1] = "500";
+    second.fields[3] = "9000";
     second.filterOrderText = "3";
     ASSERT_TRUE(Click(second));
     {
