@@ -86,24 +86,25 @@ int main(int argc, char** argv) {
     window.radio48 = options.rate == 48000;
     window.minimumPhase = options.minimumPhase;
 
-    // Without frequencies, the stored design as the window would show it at start.
-    const tarn::ProjectSettings stored =
-        tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
-    const std::vector<std::string>& frequencies = options.frequencies;
-    if (frequencies.empty()) {
-        for (int i = 1; i <= 4; ++i)
-            window.SetFieldText(i, stored.frequencies[i - 1]);
-    } else {
-        for (std::size_t i = 0; i < frequencies.size(); ++i)
-            window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
-    }
-    window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
-                                             : stored.filterOrder);
-
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, RequestStop);
     bool completed = false;
-    const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
+    const bool ok = tarn::RunHandler([&] {
+        // Without frequencies, the stored design as the window would show it at start.
+        const tarn::ProjectSettings stored =
+            tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
+        const std::vector<std::string>& frequencies = options.frequencies;
+        if (frequencies.empty()) {
+            for (int i = 1; i <= 4; ++i)
+                window.SetFieldText(i, stored.frequencies[i - 1]);
+        } else {
+            for (std::size_t i = 0; i < frequencies.size(); ++i)
+                window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
+        }
+        window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
+                                                 : stored.filterOrder);
+        completed = tarn::XOButtonClick();
+    });
     if (const int signal = TerminalWindow::stopSignal) {
         std::signal(signal, SIG_DFL);
         std::raise(signal);

@@ -28,6 +28,9 @@ ProjectBusyError::ProjectBusyError(const std::string& projectPath)
                      : projectPath) +
                 " is busy (another calculation is running).") {}
 
+IniReadError::IniReadError(const std::string& fileName)
+    : TarnError("Cannot read " + fileName + ": it is not a text file") {}
+
 IniWriteError::IniWriteError(const std::string& fileName)
     : TarnError("In " + fileName + " kann nicht geschrieben werden") {}
 

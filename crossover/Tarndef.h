@@ -84,6 +84,13 @@ class InterruptedError : public TarnError {
     InterruptedError() : TarnError("Calculation interrupted") {}
 };
 
+// A settings file that is not 8-bit text (UTF-16, NUL bytes): reading it would lose its
+// keys, writing it would add a second section.
+class IniReadError : public TarnError {
+  public:
+    explicit IniReadError(const std::string& fileName);
+};
+
 // "Unable to create directory" and the like.
 class DirectoryError : public TarnError {
   public:

@@ -105,6 +105,15 @@ TEST_F(Cli, ErrorsEndTheRunWithStatusOneAndTheErrorBoxText) {
     EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"XOHighL44.dbl"});
 }
 
+TEST_F(Cli, StoredSettingsThatAreNotTextAreAnErrorNotAnAbort) {
+    const std::string utf16("\xFF\xFE[\0C\0]\0", 8);
+    test::WriteText(dir.Path() / "TarnProject.ini", utf16);
+    const Result r = Run("--phase linear");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot read " + dir.Prefix() + "TarnProject.ini: it is not a text file.\n");
+    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), utf16);
+}
+
 TEST_F(Cli, WrongUsageIsStatusTwo) {
     for (const char* arguments :
          {"--rate 22050", "--phase mixed", "--precision 16", "1 2 3 4 5", "--unknown"}) {

@@ -6,22 +6,27 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "core/AtomicFile.h"
+#include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
@@ -734,6 +739,174 @@ TEST_F(CliFaults, KilledMidWriteLeavesTheOldDesignAndTheNextRunCleansUp) {
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
     EXPECT_EQ(test::FileNames(dir.Path()).size(), 7u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Runs of tarn-cli killed, stopped, or side by side on one project
+
+class CliRuns : public CliFaults {
+  protected:
+    // Every file a clean run of these arguments leaves in a project, settings included.
+    Files Design(const std::vector<std::string>& arguments) {
+        test::TempDir clean;
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(test::RunProcess(argv, clean.Path()).status, 0);
+        return test::Contents(clean.Path());
+    }
+    void Put(const Files& files) {
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            fs::remove_all(entry.path());
+        for (const auto& [name, bytes] : files)
+            test::WriteText(dir.Path() / name, std::string(bytes.begin(), bytes.end()));
+    }
+    std::vector<std::string> Argv(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return argv;
+    }
+    // What the next run does first, under the project's lock: finish a commit a killed run
+    // left, remove the temporary files of dead runs.
+    void Recover() {
+        ProjectPath = dir.Prefix();
+        Directory project(dir.Path());
+        ASSERT_EQ(project.TryLock(), Directory::Lock::Held);
+        RecoverFileSet(
+            project,
+            [](std::string_view name) {
+                return name == "TarnProject.ini" || test::IsCoefficientName(std::string(name));
+            },
+            [](const std::vector<std::string>& names) { DeleteOutputs(names); });
+    }
+
+    const std::vector<std::string> oldArguments = {"800", "3000"};
+    const std::vector<std::string> newArguments = {"80", "500", "3000", "8000"};
+};
+
+TEST_F(CliRuns, KilledAtEveryStepOfTheCommitTheNextRunFindsOneDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    // The renames of a five-way commit: the journal, the settings, ten coefficient files.
+    for (int rename = 0; rename < 12; ++rename) {
+        SCOPED_TRACE(rename);
+        Put(old);
+        const auto r =
+            Run(newArguments, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
+                               "TARN_FAULT=crashrename:.tarn-:" + std::to_string(SIGKILL) +
+                                   ":0:" + std::to_string(rename)});
+        EXPECT_EQ(r.signal, SIGKILL);
+        Recover();
+        EXPECT_TRUE(test::Contents(dir.Path()) == (rename == 0 ? old : fresh));
+    }
+}
+
+TEST_F(CliRuns, KilledAtRandomMomentsTheProjectHoldsTheOldOrTheNewDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(test::RunProcess(Argv(newArguments), dir.Path()).status, 0);
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    const unsigned seed = std::random_device{}();
+    RecordProperty("seed", static_cast<int>(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count() * 5 / 4);
+    int olds = 0, news = 0;
+    for (int i = 0; i < 20; ++i) {
+        Put(old);
+        const long after = moment(random);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", killed after " + std::to_string(after) +
+                     " us");
+        test::Child child(Argv(newArguments), dir.Path());
+        std::this_thread::sleep_for(std::chrono::microseconds(after));
+        child.Signal(SIGKILL);
+        child.Wait();
+        // Before its commit began the old design is there byte for byte; a journal is
+        // finished by the next run's recovery.
+        if (!fs::exists(dir.Path() / ".tarn-commit")) {
+            Files now = test::Contents(dir.Path());
+            std::erase_if(now, [](const auto& f) { return TemporaryTarget(f.first).has_value(); });
+            EXPECT_TRUE(now == old || now == fresh);
+        }
+        Recover();
+        const Files now = test::Contents(dir.Path());
+        EXPECT_TRUE(now == old || now == fresh);
+        olds += now == old;
+        news += now == fresh;
+    }
+    RecordProperty("old", olds);
+    RecordProperty("new", news);
+}
+
+TEST_F(CliRuns, StoppedWhileWaitingForTheProjectItChangesNothing) {
+    Put(Design(oldArguments));
+    const Files old = test::Contents(dir.Path());
+    Directory other(dir.Path());
+    ASSERT_EQ(other.TryLock(), Directory::Lock::Held);
+    test::Child child(Argv(newArguments), dir.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    child.Signal(SIGTERM);
+    const auto r = child.Wait();
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(r.err, "Calculation interrupted.\n");
+    EXPECT_EQ(test::Contents(dir.Path()), old);
+}
+
+TEST_F(CliRuns, ABusyProjectIsWaitedForAFewSecondsThenGivenUp) {
+    Directory other(dir.Path());
+    ASSERT_EQ(other.TryLock(), Directory::Lock::Held);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = Run(newArguments);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Project " + dir.Path().string() + " is busy (another calculation is running).\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{});
+}
+
+TEST_F(CliRuns, TwoRunsOnOneProjectLeaveOneWholeDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    for (const bool same : {true, false})
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(same ? "same design" : "different designs");
+            Put({});
+            test::Child first(Argv(newArguments), dir.Path());
+            test::Child second(Argv(same ? newArguments : oldArguments), dir.Path());
+            const auto a = first.Wait(), b = second.Wait();
+            for (const auto& r : {a, b})
+                EXPECT_TRUE(r.status == 0 || r.err.ends_with("is busy (another calculation is "
+                                                             "running).\n"))
+                    << r.status << " " << r.err;
+            const Files now = test::Contents(dir.Path());
+            EXPECT_TRUE(now == fresh || (!same && now == old));
+        }
+}
+
+TEST_F(CliRuns, FilesThatCannotBeCreatedBesideTheirOwnAreWrittenInPlace) {
+    // As in a shared folder of another user whose files are writable: no temporary file can
+    // be created, so the run writes over the files themselves.
+    Put(Design(oldArguments));
+    std::map<std::string, ino_t> inodes;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        struct stat st {};
+        ::stat(entry.path().c_str(), &st);
+        inodes[entry.path().filename().string()] = st.st_ino;
+    }
+    const std::vector<std::string> environment = {
+        "LD_PRELOAD=" TARN_FAULT_SHIM_PATH, "TARN_FAULT=create:.tarn-:" + std::to_string(EACCES)};
+    const auto r = Run({"500", "2000"}, environment);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::Contents(dir.Path()), Design({"500", "2000"}));
+    for (const auto& [name, inode] : inodes) {
+        struct stat st {};
+        ::stat((dir.Path() / name).c_str(), &st);
+        EXPECT_EQ(st.st_ino, inode) << name;
+    }
+    // A band whose file is not there yet cannot be written: nothing is.
+    const Files before = test::Contents(dir.Path());
+    const auto more = Run({"80", "500", "2000"}, environment);
+    EXPECT_EQ(more.status, 1);
+    EXPECT_EQ(more.err, "File access denied.\n");
+    EXPECT_EQ(test::Contents(dir.Path()), before);
 }
 
 } // namespace
