@@ -73,23 +73,11 @@ ProjectSettings ProjectSettings::Load(const IniFile& file) {
     return settings;
 }
 
-namespace {
-
-std::vector<IniWrite> Writes(const ProjectSettings& settings) {
+std::string ProjectSettings::StoredText(const IniFile& file) const {
     std::vector<IniWrite> writes;
     for (const Key& key : Keys())
-        writes.push_back({key.section, key.name, key.write(settings)});
-    return writes;
-}
-
-} // namespace
-
-void ProjectSettings::Store(IniFile& file) const {
-    file.WriteStrings(Writes(*this));
-}
-
-std::string ProjectSettings::StoredText(const IniFile& file) const {
-    return file.WithWrites(Writes(*this));
+        writes.push_back({key.section, key.name, key.write(*this)});
+    return file.WithWrites(writes);
 }
 
 } // namespace tarn

