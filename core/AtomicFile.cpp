@@ -51,7 +51,10 @@ int ReplaceProblem(int directory, const std::string& name) {
     struct stat st {};
     if (::fstatat(directory, name.c_str(), &st, 0) != 0) return 0;
     if (S_ISDIR(st.st_mode)) return EISDIR;
-    if (S_ISREG(st.st_mode) && (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return EACCES;
+    if (S_ISREG(st.st_mode) &&
+        IsReadOnly(
+            fs::file_status(fs::file_type::regular, static_cast<fs::perms>(st.st_mode & 07777))))
+        return EACCES;
     return 0;
 }
 

@@ -58,10 +58,12 @@ std::shared_ptr<Directory> OpenProject() {
 }
 
 // Takes the project's lock, waiting as long as the window allows for a run that holds it.
-void LockProject(Directory& project, WindowOperations& w) {
+// False where the file system offers no lock: the run goes on without.
+bool LockProject(Directory& project, WindowOperations& w) {
     const auto deadline = std::chrono::steady_clock::now() + w.BusyProjectWait();
     for (;;) {
-        if (project.TryLock() != Directory::Lock::Busy) return;
+        const Directory::Lock lock = project.TryLock();
+        if (lock != Directory::Lock::Busy) return lock == Directory::Lock::Held;
         if (std::chrono::steady_clock::now() >= deadline) throw ProjectBusyError(ProjectPath);
         if (w.RunInterrupted()) throw InterruptedError();
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -143,8 +145,8 @@ bool XOButtonClick() {
     // Nothing in the project changes before the commit below, and nobody else's run
     // changes it while this one holds the lock.
     const std::shared_ptr<Directory> project = OpenProject();
-    LockProject(*project, w);
-    RecoverFileSet(*project, IsProjectFile, DeleteOutputs);
+    // Only a run that holds the lock knows that the temporary files it finds are dead.
+    if (LockProject(*project, w)) RecoverFileSet(*project, IsProjectFile, DeleteOutputs);
 
     // The settings first: a file that cannot be written ends the run before any band.
     AtomicFileSet files(project);
