@@ -370,8 +370,7 @@ AtomicFile& AtomicFileSet::Add(std::string name) {
     return files_.emplace_back(directory_, std::move(name));
 }
 
-void AtomicFileSet::Commit(const Tidy& tidy,
-                           const std::function<void(const AtomicFile&)>& renamed) {
+void AtomicFileSet::Commit(const Tidy& tidy) {
     // All files are synced at once: the file system then commits its journal for several of
     // them together (on ext4 this halves the time the syncs of a five-way run take).
     {
@@ -431,7 +430,6 @@ void AtomicFileSet::Commit(const Tidy& tidy,
             throw AtomicFileError(FileStep::Rename, error, file.Name());
         }
         first = false;
-        renamed(file);
     }
     tidy(names);
     if (renames) {

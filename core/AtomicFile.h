@@ -152,11 +152,11 @@ class AtomicFileSet {
     explicit AtomicFileSet(std::shared_ptr<Directory> directory);
     // A new file of the set, to be written before Commit.
     AtomicFile& Add(std::string name);
-    // Syncs every file, then renames them into place in the order they were added, calling
-    // renamed(file) after each, and then tidy. Throws AtomicFileError: a failure before the
-    // second rename changes nothing (the files are removed with the set); after it, the
-    // journal and the files not yet renamed stay for RecoverFileSet.
-    void Commit(const Tidy& tidy, const std::function<void(const AtomicFile&)>& renamed);
+    // Syncs every file, then renames them into place in the order they were added, and
+    // then calls tidy. Throws AtomicFileError: a failure before the second rename changes
+    // nothing (the files are removed with the set); after it, the journal and the files not
+    // yet renamed stay for RecoverFileSet.
+    void Commit(const Tidy& tidy);
 
   private:
     std::shared_ptr<Directory> directory_;

@@ -363,9 +363,11 @@ void WriteCoefficients(const std::string& name) {
     CurrentHost().FileWritten(target);
 }
 
-void StageCoefficients(AtomicFileSet& files, const std::string& name) {
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name) {
     const auto [record, extension] = CoefficientRecord();
-    WriteRecord(files.Add(name + std::string(extension)), record);
+    std::string fileName = name + std::string(extension);
+    WriteRecord(files.Add(fileName), record);
+    return fileName;
 }
 
 void DeleteOutputs(const std::vector<std::string>& keep) {

@@ -32,8 +32,8 @@ void DesignBand(const Band& band, std::int32_t order, const double* frequencies)
 // appears under its name only once completely written; throws InOutError otherwise.
 void WriteCoefficients(const std::string& name);
 // The same record written as a file of a set, named name + the extension, to appear only
-// when the set is committed. Throws InOutError.
-void StageCoefficients(AtomicFileSet& files, const std::string& name);
+// when the set is committed; returns the file's name. Throws InOutError.
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name);
 
 // The code of the input/output error for a failed file operation.
 int InOutCode(const AtomicFileError& error);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "core/AtomicFile.h"
 #include "core/Host.h"
@@ -159,23 +160,27 @@ bool XOButtonClick() {
     }
 
     AllocSpectrum(CoefficientCount);
+    std::vector<std::string> written;
     for (const Band& band : BandsFor(ways)) {
         if (w.RunInterrupted()) throw InterruptedError();
         DesignBand(band, w.FilterOrderValue(), f);
         for (const char side : Sides)
-            StageCoefficients(files, CoefficientFileName(band.word, side, RateTag));
+            written.push_back(
+                StageCoefficients(files, CoefficientFileName(band.word, side, RateTag)));
     }
     if (w.RunInterrupted()) throw InterruptedError();
 
     // The commit: the settings and the new files appear under their names, stale files go.
     try {
-        files.Commit(DeleteOutputs, [](const AtomicFile& file) {
-            if (file.Name() != ProjectIniName) CurrentHost().FileWritten(file.Target().string());
-        });
+        files.Commit(DeleteOutputs);
     } catch (const AtomicFileError& e) {
         if (e.File() == ProjectIniName) throw IniWriteError(ProjectPath + ProjectIniName);
         throw InOutError(InOutCode(e));
     }
+    // Told only now, so that nothing the window does with it (tarn-cli's output into a
+    // closed pipe, say) can stop a commit halfway.
+    for (const std::string& name : written)
+        CurrentHost().FileWritten(ProjectPath + name);
     for (int i = ways; i <= 4; ++i)
         w.SetFieldText(i, "");
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <unistd.h>
 
 #include "core/AtomicFile.h"
+#include "tests/FaultShim.h"
 #include "tests/TestSupport.h"
 
 namespace tarn {
@@ -122,7 +124,8 @@ TEST_F(AtomicFileTest, ATemporaryNameFitsWhereverTheTargetFits) {
 }
 
 // A set of three files replacing an old set (and a stale file) in a child process that
-// dies after `renames` renames (-1: before its commit); then the recovery a next run makes.
+// dies after `renames` of its files' renames (-1: before its commit); then the recovery a
+// next run makes.
 TEST_F(AtomicFileTest, ASetKilledAnywhereIsOldOrCompletedByTheRecovery) {
     const std::vector<std::string> names = {"a", "b", "c"};
     auto owned = [&](std::string_view name) {
@@ -131,7 +134,7 @@ TEST_F(AtomicFileTest, ASetKilledAnywhereIsOldOrCompletedByTheRecovery) {
     auto tidy = [&](const std::vector<std::string>& set) {
         if (!set.empty()) fs::remove(dir.Path() / "stale");
     };
-    for (const int renames : {-1, 1, 2, 3}) {
+    for (const int renames : {-1, 0, 1, 2}) {
         SCOPED_TRACE(renames);
         for (const auto& name : names)
             test::WriteText(dir.Path() / name, "old");
@@ -144,15 +147,15 @@ TEST_F(AtomicFileTest, ASetKilledAnywhereIsOldOrCompletedByTheRecovery) {
             for (const auto& name : names)
                 set.Add(name).Write("new", 3);
             if (renames < 0) ::_exit(0);
-            int done = 0;
-            set.Commit(tidy, [&](const AtomicFile&) {
-                if (++done == renames) ::_exit(0);
-            });
+            // Dies at a rename: the journal's is the first.
+            tarn_fault_arm(TarnFaultCrashRename, ".tarn-", SIGKILL, -1, renames + 1, 1);
+            set.Commit(tidy);
             ::_exit(1);
         }
         int status = 0;
         ::waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_TRUE(renames < 0 ? WIFEXITED(status) && WEXITSTATUS(status) == 0
+                                : WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
 
         Directory directory(dir.Path());
         RecoverFileSet(directory, owned, tidy);

@@ -496,7 +496,8 @@ TEST_F(Faults, ARenameFailingInsideTheCommitIsFinishedByTheNextRun) {
     tarn_fault_disarm();
     ExpectIdle();
     // The settings and the files before it are in place; the journal stands for the rest.
-    EXPECT_EQ(window.filesWritten.size(), 3u);
+    EXPECT_TRUE(fs::exists(project / "XOMidL44.dbl"));
+    EXPECT_TRUE(window.filesWritten.empty());
     EXPECT_TRUE(fs::exists(project / ".tarn-commit"));
 
     window.SetFields("600", "", "", "");
