@@ -325,18 +325,26 @@ void RemoveUnlessReadOnly(const std::string& path) {
 }
 
 // The workspace as the record of a coefficient file in the chosen precision, in the
-// staging buffers; its extension.
-std::pair<std::string_view, std::string_view> CoefficientRecord() {
+// staging buffers, and the extension of such a file.
+struct Record {
+    std::string_view bytes;
+    std::string_view extension;
+};
+
+Record CoefficientRecord() {
     const std::size_t n = static_cast<std::size_t>(SpecLength);
     static_assert(sizeof(double) == 8 && sizeof(float) == 4);
     if (DoublePrecision) {
         std::copy_n(SpecRe.begin(), n, OutDouble.begin());
-        return {{reinterpret_cast<const char*>(OutDouble.data()), n * sizeof(double)},
-                DoubleExtension};
+        return Record{
+            std::string_view(reinterpret_cast<const char*>(OutDouble.data()), n * sizeof(double)),
+            DoubleExtension};
     }
     for (std::size_t i = 0; i < n; ++i)
         OutSingle[i] = static_cast<float>(SpecRe[i]);
-    return {{reinterpret_cast<const char*>(OutSingle.data()), n * sizeof(float)}, SingleExtension};
+    return Record{
+        std::string_view(reinterpret_cast<const char*>(OutSingle.data()), n * sizeof(float)),
+        SingleExtension};
 }
 
 // The workspace written into file (not yet under its name).
@@ -351,11 +359,11 @@ void WriteRecord(AtomicFile& file, std::string_view record) {
 } // namespace
 
 void WriteCoefficients(const std::string& name) {
-    const auto [record, extension] = CoefficientRecord();
-    const std::string target = ProjectPath + name + std::string(extension);
+    const Record record = CoefficientRecord();
+    const std::string target = ProjectPath + name + std::string(record.extension);
     try {
         AtomicFile file(target);
-        WriteRecord(file, record);
+        WriteRecord(file, record.bytes);
         file.Commit();
     } catch (const AtomicFileError& e) {
         throw InOutError(InOutCode(e));
@@ -364,9 +372,9 @@ void WriteCoefficients(const std::string& name) {
 }
 
 std::string StageCoefficients(AtomicFileSet& files, const std::string& name) {
-    const auto [record, extension] = CoefficientRecord();
-    std::string fileName = name + std::string(extension);
-    WriteRecord(files.Add(fileName), record);
+    const Record record = CoefficientRecord();
+    std::string fileName = name + std::string(record.extension);
+    WriteRecord(files.Add(fileName), record.bytes);
     return fileName;
 }
 
