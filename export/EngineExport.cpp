@@ -1,22 +1,19 @@
 #include "export/EngineExport.h"
 
 #include <algorithm>
-#include <array>
 #include <cctype>
 #include <cstdint>
 #include <sstream>
 
+#include "crossover/Bands.h"
+
 namespace tarn::engines {
 namespace {
 
-constexpr std::array<std::string_view, 5> KnownBands = {"Sub", "Low", "LowMid", "Mid", "High"};
-
-struct RateName {
-    int rate;
-    const char* tag;
-};
-constexpr std::array<RateName, 6> Rates = {
-    {{44100, "44"}, {48000, "48"}, {88200, "88"}, {96000, "96"}, {176400, "176"}, {192000, "192"}}};
+// The tag of a rate the run writes ("44" for 44100 ... "192" for 192000); empty otherwise.
+std::string RateTag(int rate) {
+    return std::string(TagOfRate(rate));
+}
 
 bool IsWav(SetFormat format) {
     return format == SetFormat::WavFloat32 || format == SetFormat::WavFloat64;
@@ -135,13 +132,15 @@ std::string CheckInput(const ExportInput& in) {
     }
     if (set.bands.empty()) return "The set has no bands.";
     if (!(set.bands.size() == 1 && set.bands[0].empty())) {
-        std::ptrdiff_t previous = -1;
+        // The full range ("", first of the words) is a set of its own.
+        const auto words = BandWords();
+        std::ptrdiff_t previous = 0;
         for (const std::string& band : set.bands) {
-            const auto at = std::find(KnownBands.begin(), KnownBands.end(), band);
-            if (at == KnownBands.end()) return "Unknown band \"" + band + "\".";
-            if (at - KnownBands.begin() <= previous)
+            const auto at = std::find(words.begin(), words.end(), band);
+            if (at == words.end()) return "Unknown band \"" + band + "\".";
+            if (at - words.begin() <= previous)
                 return "The bands must be listed once each, lowest first.";
-            previous = at - KnownBands.begin();
+            previous = at - words.begin();
         }
     }
     if (in.design.frequencies.size() + 1 != set.bands.size())
@@ -472,19 +471,13 @@ ExportResult Fail(std::string message) {
 
 } // namespace
 
-std::string RateTag(int rate) {
-    for (const RateName& entry : Rates)
-        if (entry.rate == rate) return entry.tag;
-    return {};
-}
-
-std::string DefaultFileName(const std::string& band, Side side, int rate, SetFormat format) {
-    const std::string tag = RateTag(rate);
+std::string WrittenFileName(const std::string& band, Side side, int rate, SetFormat format) {
+    const std::string_view tag = TagOfRate(rate);
     if (tag.empty()) return {};
-    const char* extension = IsWav(format)                    ? ".wav"
-                            : format == SetFormat::RawDouble ? ".dbl"
-                                                             : ".pcm";
-    return "XO" + band + (side == Side::Left ? "L" : "R") + tag + extension;
+    const std::string_view extension = IsWav(format)                    ? WavExtension
+                                       : format == SetFormat::RawDouble ? DoubleExtension
+                                                                        : SingleExtension;
+    return CoefficientFileName(band, side == Side::Left ? Sides[0] : Sides[1], tag, extension);
 }
 
 Partitions BruteFirPartitions(int taps) {

@@ -47,12 +47,10 @@ struct Design {
 using FileNamer =
     std::function<std::string(const std::string& band, Side side, int rate, SetFormat format)>;
 
-// "XO" + band + "L"/"R" + rate tag + extension: XOSubL48.dbl, XOL44.wav. Stands in for the
-// project's shared band table until the two meet; an empty string for a rate without a tag.
-std::string DefaultFileName(const std::string& band, Side side, int rate, SetFormat format);
-
-// The tag of a rate written by Tarn ("44" for 44100 ... "192" for 192000); empty otherwise.
-std::string RateTag(int rate);
+// The name the run writes a file under: crossover/Bands.h's CoefficientFileName with the
+// rate's tag and the format's extension, XOSubL48.dbl, XOL44.wav; an empty string for a rate
+// without a tag.
+std::string WrittenFileName(const std::string& band, Side side, int rate, SetFormat format);
 
 // The set on disk.
 struct CoefficientSet {
@@ -62,7 +60,7 @@ struct CoefficientSet {
     // Bands lowest first: "Sub", "Low", "LowMid", "Mid", "High", or the single full band ""
     // of a one-way set.
     std::vector<std::string> bands;
-    FileNamer fileName = DefaultFileName;
+    FileNamer fileName = WrittenFileName;
 };
 
 // A BruteFIR input or output: an ALSA device, or a raw file through the "file" module.

@@ -140,7 +140,7 @@ TEST_P(BruteFirProof, EveryOutputIsItsBandsCoefficients) {
                 for (double& v : h)
                     v = static_cast<float>(v);
             const std::string name =
-                DefaultFileName(c.bands[band], side ? Side::Right : Side::Left, c.rate, c.format);
+                WrittenFileName(c.bands[band], side ? Side::Right : Side::Left, c.rate, c.format);
             WriteBytes(dir.Path() / name, bytes);
             expected.push_back(h);
         }

@@ -1,5 +1,6 @@
 // Engine configurations: one golden file per engine, compared exactly, and the behaviour
 // that must hold for every set (refusals, partitions, one configuration per rate, comments).
+#include "crossover/Bands.h"
 #include "export/EngineExport.h"
 #include "tests/TestSupport.h"
 
@@ -204,7 +205,7 @@ TEST(Export, OneConfigurationPerRateLoadsItsOwnFiles) {
             for (int other : EveryRate)
                 for (const std::string band : {"Sub", "High"}) {
                     const std::string file =
-                        DefaultFileName(band, Side::Right, other, in.set.format);
+                        WrittenFileName(band, Side::Right, other, in.set.format);
                     EXPECT_EQ(Contains(text, file), other == rate) << file << " in " << rate;
                 }
         }
@@ -226,7 +227,7 @@ TEST(Export, OneConfigurationPerRateLoadsItsOwnFiles) {
         const std::string block = text.substr(at, next - at);
         EXPECT_TRUE(
             Contains(block, "Convolution: /home/me/speaker/" +
-                                DefaultFileName("Mid", Side::Left, EveryRate[i], in.set.format)));
+                                WrittenFileName("Mid", Side::Left, EveryRate[i], in.set.format)));
         EXPECT_EQ(Occurrences(block, "Convolution: "), 10u);
         EXPECT_EQ(Occurrences(block, "Copy: "), 1u);
     }
@@ -404,12 +405,22 @@ TEST(Export, EngineNamesRoundTrip) {
     EXPECT_EQ(ParseEngine(""), std::nullopt);
 }
 
-TEST(Export, DefaultFileNamesFollowTheRule) {
-    EXPECT_EQ(DefaultFileName("Sub", Side::Left, 48000, SetFormat::RawDouble), "XOSubL48.dbl");
-    EXPECT_EQ(DefaultFileName("", Side::Left, 44100, SetFormat::WavFloat32), "XOL44.wav");
-    EXPECT_EQ(DefaultFileName("LowMid", Side::Right, 176400, SetFormat::RawFloat),
+TEST(Export, FileNamesAreTheRunsNames) {
+    EXPECT_EQ(WrittenFileName("Sub", Side::Left, 48000, SetFormat::RawDouble), "XOSubL48.dbl");
+    EXPECT_EQ(WrittenFileName("", Side::Left, 44100, SetFormat::WavFloat32), "XOL44.wav");
+    EXPECT_EQ(WrittenFileName("LowMid", Side::Right, 176400, SetFormat::RawFloat),
               "XOLowMidR176.pcm");
-    EXPECT_EQ(DefaultFileName("High", Side::Right, 22050, SetFormat::RawFloat), "");
+    EXPECT_EQ(WrittenFileName("High", Side::Right, 22050, SetFormat::RawFloat), "");
+    // Every name the export can refer to is one the run writes (and removes again).
+    for (const std::string_view band : tarn::BandWords())
+        for (const tarn::SampleRateTag& rate : tarn::SampleRateTags())
+            for (SetFormat format : {SetFormat::RawDouble, SetFormat::RawFloat,
+                                     SetFormat::WavFloat32, SetFormat::WavFloat64})
+                for (Side side : {Side::Left, Side::Right}) {
+                    const std::string name = WrittenFileName(std::string(band), side,
+                                                             static_cast<int>(rate.rate), format);
+                    EXPECT_TRUE(tarn::IsCoefficientFileName(name)) << name;
+                }
 }
 
 } // namespace
