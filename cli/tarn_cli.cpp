@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/ExportCommand.h"
 #include "cli/ReportCommand.h"
 #include "crossover/Tarndef.h"
 #include "project/CliOptions.h"
@@ -73,6 +74,9 @@ int Run(int argc, char** argv) {
     // "tarn-cli report": reads the written files back instead of computing new ones.
     if (argc > 1 && std::string_view(argv[1]) == "report")
         return tarn::ReportCommand(argc - 1, argv + 1, std::cout, std::cerr);
+    // "tarn-cli export": an engine's configuration for the files already written.
+    if (argc > 1 && std::string_view(argv[1]) == "export")
+        return tarn::ExportCommand(argc - 1, argv + 1, std::cout, std::cerr);
 
     const tarn::CliParse parsed = tarn::ParseCliOptions(argc, argv, std::cout, std::cerr);
     if (!parsed.options) return parsed.exitStatus;

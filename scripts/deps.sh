@@ -9,6 +9,7 @@ packages=(
   qt6-charts-dev libqt6opengl6-dev       # the response window's charts (need Qt OpenGL to configure)
   libcli11-dev                           # tarn-cli's arguments
   libsndfile1-dev                        # WAV coefficient files
+  libzip-dev                             # the zip of a Convolver export, for Roon
   sox                                    # tests: a second reader of the WAV headers
   brutefir                               # tests: the engine that runs the exported BruteFIR configuration
   libgtest-dev                           # tests
