@@ -32,6 +32,7 @@
 #include <stdexcept>
 
 #include "app/DesignPanel.h"
+#include "app/ExportDialog.h"
 #include "app/ResponseWindow.h"
 #include "crossover/Tarndef.h"
 #include "crossover/WavFile.h"
@@ -383,6 +384,12 @@ void TForm1::CreateMenu() {
         QStringLiteral("Opens a project directory and shows its stored design"));
     File1->insertAction(N1, OpenProject1);
     connect(OpenProject1, &QAction::triggered, this, &TForm1::OpenProject1Click);
+    ExportEngine1 = new QAction(QStringLiteral("E&xport for engine..."), this);
+    ExportEngine1->setObjectName(QStringLiteral("ExportEngine1"));
+    ExportEngine1->setToolTip(QStringLiteral("Writes a convolution engine's configuration for "
+                                             "the files of the last calculation"));
+    File1->insertAction(N1, ExportEngine1);
+    connect(ExportEngine1, &QAction::triggered, this, &TForm1::ExportEngine1Click);
     // The tips say what each item does differently from its neighbour.
     File1->setToolTipsVisible(true);
     Project->setToolTip(QStringLiteral("Writes the next run into another directory; the window "
@@ -781,6 +788,22 @@ void TForm1::About1Click() {
     box.setTextFormat(Qt::PlainText);
     box.setIconPixmap(tarn::ProgramIcon().pixmap(64, 64));
     box.exec();
+}
+
+void TForm1::ExportEngine1Click() {
+    // The set must not change under the export.
+    if (tarn::CalculationRunning()) return;
+    tarn::ExportDialog dialog(DialogParent());
+    if (dialog.exec() != QDialog::Accepted) return;
+    tarn::ProjectExportOptions options = dialog.Options();
+    options.busyWait = BusyProjectWait();
+    const std::string project = tarn::ProjectPath;
+    std::vector<std::string> written;
+    if (!tarn::RunHandler([&] { written = tarn::ExportProject(project, options); })) return;
+    std::string text = "Written into " + project + ":";
+    for (const std::string& name : written)
+        text += "\n" + name;
+    ShowMessage(text);
 }
 
 void TForm1::RadioButton2Click() {

@@ -151,6 +151,8 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     // it and N1), Help -> About, the design panel, the unit of the fields, the bands each
     // field separates, and the status line under the button.
     QAction* OpenProject1;
+    // File -> Export for engine...: an engine's configuration for the project's set.
+    QAction* ExportEngine1;
     QMenu* Help1;
     QAction* About1;
     tarn::DesignPanel* DesignPanel1;
@@ -169,6 +171,7 @@ class TForm1 : public QMainWindow, public tarn::WindowOperations {
     void OpenProject1Click();
     void OpenRecentProject(const std::string& dir);
     void About1Click();
+    void ExportEngine1Click();
 
     // tarn::WindowOperations
     void ProcessMessages() override;

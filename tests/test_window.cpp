@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "app/DesignPanel.h"
+#include "app/ExportDialog.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
 #include "core/AtomicFile.h"
@@ -117,17 +118,22 @@ class ModalScript : public QObject {
         return *this;
     }
 
-    // The directory chooser: act on it (fill its name field, press a button).
-    ModalScript& Chooser(std::function<void(tarn::SelectDirectoryDialog*)> act) {
+    // A dialog of its kind: act on it (fill its fields, press a button).
+    template <typename Dialog> ModalScript& Act(std::function<void(Dialog*)> act) {
         steps_.push_back([act](QWidget* modal) -> std::function<void()> {
-            auto* dialog = qobject_cast<tarn::SelectDirectoryDialog*>(modal);
+            auto* dialog = qobject_cast<Dialog*>(modal);
             if (!dialog) return {};
-            QPointer<tarn::SelectDirectoryDialog> target = dialog;
+            QPointer<Dialog> target = dialog;
             return [act, target] {
                 if (target) act(target);
             };
         });
         return *this;
+    }
+
+    // The directory chooser.
+    ModalScript& Chooser(std::function<void(tarn::SelectDirectoryDialog*)> act) {
+        return Act<tarn::SelectDirectoryDialog>(std::move(act));
     }
 
     bool Done() const { return next_ == steps_.size(); }
@@ -325,14 +331,15 @@ TEST_F(WindowTest, FileMenuHasProjectSeparatorAndExitWithMnemonicsOnly) {
     // The original items keep their order, with "Open Project..." beside "Project" (and the
     // recent projects, none yet, before the separator).
     const QList<QAction*> items = form.File1->actions();
-    ASSERT_EQ(items.size(), 4);
+    ASSERT_EQ(items.size(), 5);
     EXPECT_EQ(items[0], form.Project);
     EXPECT_EQ(items[0]->text(), "&Project");
     EXPECT_EQ(items[1]->text(), "&Open Project...");
-    EXPECT_TRUE(items[2]->isSeparator());
-    EXPECT_EQ(items[3], form.Exit1);
-    EXPECT_EQ(items[3]->text(), "&Exit");
-    for (QAction* a : {items[0], items[2], items[3]})
+    EXPECT_EQ(items[2]->text(), "E&xport for engine...");
+    EXPECT_TRUE(items[3]->isSeparator());
+    EXPECT_EQ(items[4], form.Exit1);
+    EXPECT_EQ(items[4]->text(), "&Exit");
+    for (QAction* a : {items[0], items[3], items[4]})
         EXPECT_TRUE(a->shortcut().isEmpty()) << a->objectName().toStdString();
 }
 
@@ -1299,6 +1306,63 @@ TEST_F(WindowTest, AboutNamesTheVersionTheLicenceAndTheLibraries) {
                                 QStringLiteral("Qt " QT_VERSION_STR), QStringLiteral("libsndfile"),
                                 QStringLiteral("CLI11")})
         EXPECT_TRUE(text.contains(part)) << part.toStdString();
+}
+
+// ---------------------------------------------------------------------------------------
+// File -> Export for engine...
+
+// The dialog's choices reach the export tarn-cli export does: BruteFIR with the typed
+// devices is written and named in a box; Equalizer APO, which reads no raw set, leaves the
+// device fields closed and its refusal in the error box, with nothing written.
+TEST_F(WindowTest, ExportForEngineWritesWhatTheDialogChoseOrShowsWhyNot) {
+    TForm1& form = CreateShown();
+    LinearPhase();
+    Type(form.fg1Edit, "1000");
+    ModalScript run;
+    run.Box({});
+    QTest::mouseClick(form.XOButton, Qt::LeftButton);
+    ASSERT_TRUE(run.Done());
+
+    BoxSeen written;
+    ModalScript brutefir;
+    brutefir
+        .Act<tarn::ExportDialog>([](tarn::ExportDialog* dialog) {
+            auto* engine = dialog->findChild<QComboBox*>("engineCombo");
+            engine->setCurrentIndex(engine->findText("BruteFIR"));
+            EXPECT_FALSE(dialog->findChild<QComboBox*>("versionCombo")->isEnabled());
+            dialog->findChild<QLineEdit*>("captureEdit")->setText("hw:Loopback,1");
+            dialog->findChild<QLineEdit*>("playbackEdit")->setText(" hw:DAC8 ");
+            dialog->accept();
+        })
+        .Box(Record(written));
+    form.ExportEngine1->trigger();
+    ASSERT_TRUE(brutefir.Done());
+    EXPECT_EQ(written.icon, QMessageBox::NoIcon);
+    EXPECT_EQ(written.text, "Written into " + ProjectDir() + ":\nbrutefir-44100.conf");
+    QFile conf(ProjectDir() + "brutefir-44100.conf");
+    ASSERT_TRUE(conf.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(conf.readAll());
+    EXPECT_TRUE(text.contains("device: \"alsa\" { device: \"hw:Loopback,1\"; };"));
+    EXPECT_TRUE(text.contains("device: \"alsa\" { device: \"hw:DAC8\"; };"));
+    EXPECT_TRUE(
+        text.contains("coeff \"high_r\" {\n    filename: \"" + ProjectDir() + "XOHighR44.dbl\";"));
+
+    BoxSeen refused;
+    ModalScript apo;
+    apo.Act<tarn::ExportDialog>([](tarn::ExportDialog* dialog) {
+           auto* engine = dialog->findChild<QComboBox*>("engineCombo");
+           engine->setCurrentIndex(engine->findText("Equalizer APO (WAV sets)"));
+           EXPECT_FALSE(dialog->findChild<QLineEdit*>("captureEdit")->isEnabled());
+           EXPECT_FALSE(dialog->findChild<QLineEdit*>("playbackEdit")->isEnabled());
+           dialog->accept();
+       })
+        .Box(Record(refused));
+    form.ExportEngine1->trigger();
+    ASSERT_TRUE(apo.Done());
+    EXPECT_EQ(refused.icon, QMessageBox::Critical);
+    EXPECT_TRUE(refused.text.startsWith("Equalizer APO reads WAV files only"))
+        << refused.text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(ProjectDir() + "equalizer-apo.txt"));
 }
 
 // ---------------------------------------------------------------------------------------
