@@ -34,6 +34,10 @@ class TerminalWindow : public tarn::HeadlessWindow {
         HeadlessWindow::ShowError(text);
         std::cerr << text << std::endl;
     }
+    void ShowWarning(const std::string& text) override {
+        HeadlessWindow::ShowWarning(text);
+        std::cerr << "warning: " << text << std::endl;
+    }
     void FileWritten(const std::string& path) override {
         HeadlessWindow::FileWritten(path);
         pending_.push_back(std::filesystem::path(path).filename().string());
@@ -81,9 +85,6 @@ int Run(int argc, char** argv) {
     TerminalWindow window;
     tarn::ScopedWindow scoped(window);
     tarn::ProjectPath = AsProjectPath(options.project);
-    tarn::DoublePrecision = options.precision == 64;
-    window.radio48 = options.rate == 48000;
-    window.minimumPhase = options.minimumPhase;
 
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, RequestStop);
@@ -102,6 +103,23 @@ int Run(int argc, char** argv) {
         }
         window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
                                                  : stored.filterOrder);
+        // The rest of the stored design, then what the command line changes of it.
+        window.ShowDesign(stored);
+        if (options.rate) {
+            window.rate = *options.rate;
+            window.radio48 = *options.rate == 48000;
+        }
+        if (options.minimumPhase) window.minimumPhase = *options.minimumPhase;
+        if (options.precision) tarn::DoublePrecision = *options.precision == 64;
+        if (options.format) window.format = *tarn::FormatOfName(*options.format);
+        if (options.alignment) window.alignment = *tarn::AlignmentOfName(*options.alignment);
+        if (options.taps) window.taps = *options.taps;
+        for (const tarn::CliTrim& trim : options.trims) {
+            tarn::BandTrim& t = window.trims[trim.band];
+            if (trim.levelDb) t.levelDb = *trim.levelDb;
+            if (trim.delayMs) t.delayMs = *trim.delayMs;
+            if (trim.invert) t.invert = true;
+        }
         completed = tarn::XOButtonClick();
     });
     if (const int signal = TerminalWindow::stopSignal) {
