@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cli/ReportCommand.h"
+#include "crossover/Bands.h"
+#include "crossover/Shorten.h"
 #include "crossover/Tarndef.h"
 #include "project/CliOptions.h"
 #include "project/Driver.h"
@@ -121,6 +123,16 @@ int Run(int argc, char** argv) {
             if (trim.invert) t.invert = true;
         }
         completed = tarn::XOButtonClick();
+        if (completed && window.taps != tarn::CoefficientCount) {
+            // What the shortened filters delay the sound by, before any per-band delay; at
+            // the full length the output stays what it always was.
+            const auto phase =
+                window.minimumPhase ? tarn::BandPhase::Minimum : tarn::BandPhase::Linear;
+            for (const tarn::SampleRateTag& rate : tarn::SampleRateTags())
+                if (window.rate == tarn::AllRates ? true : rate.rate == tarn::SampleRate)
+                    std::cerr << "latency: " << tarn::LatencyMs(phase, window.taps, rate.rate)
+                              << " ms at " << rate.rate << " Hz" << std::endl;
+        }
     });
     if (const int signal = TerminalWindow::stopSignal) {
         std::signal(signal, SIG_DFL);
