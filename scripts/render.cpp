@@ -83,7 +83,13 @@ QWidget* ResponsePicture(TForm1& form, bool linear) {
 
     BoxAnswer answer;
     form.XOButtonClick();
-    return form.ResponseWindow1;
+    // The window's default size, whatever room the offscreen screen leaves beside the main
+    // window; and its files are read on a worker thread: drawn once that is done.
+    tarn::ResponseWindow* view = form.ResponseWindow1;
+    view->resize(1180, 860);
+    while (view->Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return view;
 }
 
 } // namespace

@@ -1319,6 +1319,11 @@ QString Cell(QTableWidget* table, int row, int column) {
     return item ? item->text() : QStringLiteral("<none>");
 }
 
+// The view reads its files on a worker thread; true once what it read is drawn.
+bool Drawn(tarn::ResponseWindow* view) {
+    return QTest::qWaitFor([view] { return !view->Busy(); }, 10000);
+}
+
 TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
     TForm1& form = CreateShown();
     tarn::ResponseWindow* view = form.ResponseWindow1;
@@ -1326,6 +1331,7 @@ TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
     EXPECT_FALSE(view->isVisible());
 
     form.Response1->trigger();
+    ASSERT_TRUE(Drawn(view));
     EXPECT_TRUE(view->isVisible());
     EXPECT_TRUE(view->isWindow());
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
@@ -1343,6 +1349,7 @@ TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
     file.write("short");
     file.close();
     view->ReloadButton->click();
+    ASSERT_TRUE(Drawn(view));
     EXPECT_EQ(view->Heading->text(),
               "XOL44.dbl is not a coefficient file: 5 bytes, where a .dbl file holds 65536 "
               "64-bit values (524288 bytes).");
@@ -1356,12 +1363,14 @@ TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) 
     Type(form.fg2Edit, "4000");
     form.Response1->trigger();
     tarn::ResponseWindow* view = form.ResponseWindow1;
+    ASSERT_TRUE(Drawn(view));
     const int darkBefore = DarkPixels(view->StepView);
 
     ModalScript script;
     script.Box({});
     QTest::mouseClick(form.XOButton, Qt::LeftButton);
     ASSERT_TRUE(script.Done());
+    ASSERT_TRUE(Drawn(view));
 
     EXPECT_EQ(view->windowTitle(), "Tarn - Response: XO*L44.dbl, 44100 Hz, 64-bit .dbl, 3 bands");
     EXPECT_TRUE(view->Heading->text().startsWith("XO*L44.dbl in " + ProjectDir()));
@@ -1404,7 +1413,10 @@ TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) 
     EXPECT_TRUE(asked);
     const QImage saved(picture);
     ASSERT_FALSE(saved.isNull());
-    EXPECT_EQ(saved.size(), view->Charts->size() * view->Charts->devicePixelRatioF());
+    // The charts, with the caption above them and the table below.
+    EXPECT_GE(saved.width(), view->Charts->width() * view->Charts->devicePixelRatioF());
+    EXPECT_GT(saved.height(),
+              (view->Charts->height() + view->Table->height()) * view->Charts->devicePixelRatioF());
     EXPECT_GE(saved.width(), 720);
     EXPECT_GE(saved.height(), 480);
     EXPECT_GT(ColouredPixels(saved), 2000);
@@ -1418,6 +1430,7 @@ TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) 
     again.Box({});
     QTest::mouseClick(form.XOButton, Qt::LeftButton);
     ASSERT_TRUE(again.Done());
+    ASSERT_TRUE(Drawn(view));
     EXPECT_EQ(view->windowTitle(), "Tarn - Response: XO*L48.pcm, 48000 Hz, 32-bit .pcm, 2 bands");
     EXPECT_EQ(view->Table->rowCount(), 3);
     EXPECT_EQ(Cell(view->Table, 1, 0), "XOHighL48.pcm");
@@ -1444,6 +1457,7 @@ TEST_F(WindowTest, ResponseWindowShowsTheLastRunElseTheNewestSet) {
                              QFileDevice::FileModificationTime);
         }
         form.Response1->trigger();
+        ASSERT_TRUE(Drawn(form.ResponseWindow1));
         EXPECT_EQ(form.ResponseWindow1->windowTitle(),
                   "Tarn - Response: XO*L44.dbl, 44100 Hz, 64-bit .dbl, 2 bands");
         EXPECT_TRUE(form.ResponseWindow1->Heading->text().endsWith(
@@ -1453,6 +1467,7 @@ TEST_F(WindowTest, ResponseWindowShowsTheLastRunElseTheNewestSet) {
     // A window that has not run yet shows the newest set in its project.
     TForm1& fresh = CreateShown();
     fresh.Response1->trigger();
+    ASSERT_TRUE(Drawn(fresh.ResponseWindow1));
     EXPECT_EQ(fresh.ResponseWindow1->windowTitle(),
               "Tarn - Response: XO*L48.pcm, 48000 Hz, 32-bit .pcm, 2 bands");
     EXPECT_TRUE(fresh.ResponseWindow1->Heading->text().endsWith(
