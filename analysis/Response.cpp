@@ -297,6 +297,17 @@ ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sa
     for (BandResponse& r : a.bands)
         Describe(r, a);
     Describe(a.sum, a);
+    // Each band unwrapped by whole turns next to the sum where the band is loudest, so that
+    // it meets the sum there as it does on the wrapped chart.
+    for (BandResponse& r : a.bands) {
+        const std::size_t loudest = static_cast<std::size_t>(
+            std::max_element(r.magnitudeDb.begin(), r.magnitudeDb.end()) - r.magnitudeDb.begin());
+        const double apart = a.sum.unwrappedPhaseDeg[loudest] - r.unwrappedPhaseDeg[loudest];
+        if (std::isnan(apart)) continue;
+        const double turns = 360.0 * std::round(apart / 360.0);
+        for (double& deg : r.unwrappedPhaseDeg)
+            deg += turns;
+    }
 
     a.step.resize(length);
     double running = 0;

@@ -48,9 +48,10 @@ struct BandResponse {
     std::vector<double> groupDelayMs;
     // On the same grid, relative to the analysis' bulk delay (the delay every band shares,
     // which a listener does not hear): the phase [deg] wrapped to (-180, 180], the same phase
-    // unwrapped (wrapped at the lowest frequency where it is shown, followed from there
-    // along the group delay), and the group delay less the bulk delay [ms]. NaN where
-    // groupDelayMs is.
+    // unwrapped (followed along the group delay from the lowest frequency where it is shown;
+    // the sum starts there in (-180, 180], and a band is moved by whole turns to lie within
+    // half a turn of the sum where the band is loudest), and the group delay less the bulk
+    // delay [ms]. NaN where groupDelayMs is.
     std::vector<double> phaseDeg;
     std::vector<double> unwrappedPhaseDeg;
     std::vector<double> relativeDelayMs;

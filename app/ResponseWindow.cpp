@@ -344,18 +344,19 @@ ResponseWindow::ResponseWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     connect(CsvButton, &QPushButton::clicked, this, &ResponseWindow::CsvClick);
     connect(&watcher_, &QFutureWatcherBase::finished, this, &ResponseWindow::LoadingFinished);
 
-    auto* top = new QHBoxLayout;
-    auto* texts = new QVBoxLayout;
-    texts->addWidget(Heading);
-    texts->addWidget(Design);
-    top->addLayout(texts, 1);
-    top->addWidget(RangeBox);
-    top->addWidget(UnwrapBox);
-    top->addWidget(ReloadButton);
-    top->addWidget(SaveButton);
-    top->addWidget(CsvButton);
+    // The texts on lines of their own above the controls, so that neither is squeezed when
+    // the window is narrow.
+    auto* controls = new QHBoxLayout;
+    controls->addWidget(RangeBox);
+    controls->addWidget(UnwrapBox);
+    controls->addStretch(1);
+    controls->addWidget(ReloadButton);
+    controls->addWidget(SaveButton);
+    controls->addWidget(CsvButton);
     auto* layout = new QVBoxLayout(this);
-    layout->addLayout(top);
+    layout->addWidget(Heading);
+    layout->addWidget(Design);
+    layout->addLayout(controls);
     layout->addWidget(Charts, 1);
     layout->addWidget(Table);
 
@@ -562,9 +563,19 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
     Table->clear();
     Table->setColumnCount(static_cast<int>(headings.size()));
     Table->setRowCount(static_cast<int>(rows.size()));
+    // Each heading on two lines, broken at the blank nearest its middle: the figures are
+    // narrower than their headings, and the table sets the window's least width.
     QStringList labels;
-    for (const std::string& h : headings)
-        labels << Q(h);
+    for (const std::string& h : headings) {
+        QString label = Q(h);
+        int split = -1;
+        for (int i = 0; i < label.size(); ++i)
+            if (label[i] == ' ' &&
+                (split < 0 || std::abs(2 * i - label.size()) < std::abs(2 * split - label.size())))
+                split = i;
+        if (split >= 0) label[split] = '\n';
+        labels << label;
+    }
     Table->setHorizontalHeaderLabels(labels);
     QFont bold = Table->font();
     bold.setBold(true);
@@ -582,8 +593,8 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
     Table->resizeColumnsToContents();
     Table->resizeRowsToContents();
     // Every row and every column in sight at any window size: only the charts give way.
-    Table->setFixedHeight(Table->horizontalHeader()->height() + Table->verticalHeader()->length() +
-                          2 * Table->frameWidth());
+    Table->setFixedHeight(Table->horizontalHeader()->sizeHint().height() +
+                          Table->verticalHeader()->length() + 2 * Table->frameWidth());
     Table->setMinimumWidth(Table->horizontalHeader()->length() + 2 * Table->frameWidth());
 
     Readout->setRowCount(static_cast<int>(curves.size()));
@@ -601,6 +612,17 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
     }
     Readout->resizeRowsToContents();
     FillReadout();
+    KeepOnScreen();
+}
+
+void ResponseWindow::KeepOnScreen() {
+    // Only where the window still stands where it was placed: one the user moved stays put.
+    if (!placedAt_ || pos() != *placedAt_ || !isVisible()) return;
+    const QRect area = screen()->availableGeometry();
+    const QRect frame = frameGeometry();
+    if (frame.right() <= area.right()) return;
+    move(std::max(area.left(), pos().x() - (frame.right() - area.right())), pos().y());
+    placedAt_ = pos();
 }
 
 void ResponseWindow::DrawPhase() {
@@ -906,6 +928,7 @@ void ResponseWindow::PlaceBesideParent() {
                       : std::max(area.left(), beside.left() - width - frame.width());
     const int y = std::clamp(beside.top(), area.top(), area.bottom() + 1 - height - frame.height());
     move(x, std::max(y, area.top()));
+    placedAt_ = pos();
 }
 
 void ResponseWindow::showEvent(QShowEvent* event) {

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QFutureWatcher>
+#include <QPoint>
 #include <QString>
 #include <QWidget>
 #include <memory>
@@ -130,11 +131,13 @@ class ResponseWindow : public QWidget {
     void SaveClick();
     void CsvClick();
     void PlaceBesideParent();
+    void KeepOnScreen();
 
     std::optional<Run> lastRun_;
-    std::string shownProject_; // the ProjectPath the window last read
-    bool stale_ = true;        // a run or a project change since the last read
-    bool placed_ = false;      // placed beside the main window once
+    std::string shownProject_;       // the ProjectPath the window last read
+    bool stale_ = true;              // a run or a project change since the last read
+    bool placed_ = false;            // placed beside the main window once
+    std::optional<QPoint> placedAt_; // where it was placed, while it has not been moved
 
     QFutureWatcher<std::shared_ptr<LoadedSet>> watcher_;
     bool loading_ = false; // a Refresh has not been shown yet

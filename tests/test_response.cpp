@@ -515,16 +515,22 @@ TEST(BulkDelay, PhaseAndDelayOfADelayedBandAreRelativeToIt) {
     ASSERT_EQ(a.bulkDelaySamples, 32768);
     const BandResponse& first = a.bands[0];
     const BandResponse& late = a.bands[1];
+    // Unwrapped, each band is moved by whole turns to meet the sum (a comb here); the shape
+    // is its own.
+    const double firstTurns = first.unwrappedPhaseDeg[0];
+    const double lateTurns = late.unwrappedPhaseDeg[0] + 360.0 * 10 * 1000 / 48000;
+    EXPECT_NEAR(Wrapped(firstTurns), 0.0, 1e-6);
+    EXPECT_NEAR(Wrapped(lateTurns), 0.0, 1e-6);
     for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
         const double f = a.frequencies[i];
         const double turn = -360.0 * f * 1000 / 48000;
         ASSERT_NEAR(first.phaseDeg[i], 0.0, 1e-6) << f;
-        ASSERT_NEAR(first.unwrappedPhaseDeg[i], 0.0, 1e-6) << f;
+        ASSERT_NEAR(first.unwrappedPhaseDeg[i], firstTurns, 1e-6) << f;
         ASSERT_NEAR(first.relativeDelayMs[i], 0.0, 1e-6) << f;
         ASSERT_NEAR(Wrapped(late.phaseDeg[i] - turn), 0.0, 1e-6) << f;
         ASSERT_GT(late.phaseDeg[i], -180.0) << f;
         ASSERT_LE(late.phaseDeg[i], 180.0) << f;
-        ASSERT_NEAR(late.unwrappedPhaseDeg[i], turn, 1e-6) << f;
+        ASSERT_NEAR(late.unwrappedPhaseDeg[i], turn + lateTurns, 1e-6) << f;
         ASSERT_NEAR(late.relativeDelayMs[i], 1000.0 / 48, 1e-6) << f;
         ASSERT_NEAR(late.groupDelayMs[i], 1000.0 * 33768 / 48000, 1e-6) << f;
     }
@@ -634,6 +640,33 @@ TEST(CurvesCsv, HoldsEveryCurveOnTheGridWithEmptyFieldsWhereThereIsNone) {
     EXPECT_EQ(blank, 2);
     EXPECT_EQ(rows.back()[5], "");
     EXPECT_EQ(rows.back()[6], "");
+}
+
+TEST_F(RunRead, UnwrappedBandsMeetTheSumWhereTheyAreLoudest) {
+    // Minimum phase, three ways: the bands have turned by different whole turns by the time
+    // they pass, and each is drawn next to the sum there.
+    window.minimumPhase = true;
+    window.fields[1] = "5000";
+    Run();
+    const ResponseAnalysis a = AnalyseSet(FindCoefficientSets(dir.Path()).front());
+    ASSERT_EQ(a.bands.size(), 3u);
+    double lowest = 0;
+    for (const BandResponse& band : a.bands) {
+        const std::size_t loudest = static_cast<std::size_t>(
+            std::max_element(band.magnitudeDb.begin(), band.magnitudeDb.end()) -
+            band.magnitudeDb.begin());
+        EXPECT_LE(std::abs(band.unwrappedPhaseDeg[loudest] - a.sum.unwrappedPhaseDeg[loudest]),
+                  180.0)
+            << band.title;
+        for (std::size_t i = 0; i < a.frequencies.size(); ++i)
+            if (!std::isnan(band.phaseDeg[i])) {
+                ASSERT_NEAR(Wrapped(band.unwrappedPhaseDeg[i] - band.phaseDeg[i]), 0.0, 1e-9)
+                    << band.title << " " << a.frequencies[i];
+                lowest = std::min(lowest, band.unwrappedPhaseDeg[i]);
+            }
+    }
+    // The high band starts turns below zero, where the sum is.
+    EXPECT_LT(lowest, -720.0);
 }
 
 } // namespace

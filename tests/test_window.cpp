@@ -1383,7 +1383,8 @@ TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) 
         EXPECT_EQ(Cell(view->Table, row, 1), "32768") << row;
     EXPECT_EQ(Cell(view->Table, 0, 3), "-");
     EXPECT_LT(std::abs(Cell(view->Table, 3, 7).toDouble()), 0.001);
-    EXPECT_EQ(view->Table->horizontalHeaderItem(3)->text(), "-3 dB low Hz");
+    // On two lines, to keep the table narrow.
+    EXPECT_EQ(view->Table->horizontalHeaderItem(3)->text(), "-3 dB\nlow Hz");
 
     // Every chart has its curves: the bands in colour, the step of the sum in black.
     EXPECT_GT(ColouredPixels(view->MagnitudeView), 1000);
@@ -1417,7 +1418,7 @@ TEST_F(WindowTest, ResponseWindowFillsAfterEveryRunAndSavesTheChartsAsAPicture) 
     EXPECT_GE(saved.width(), view->Charts->width() * view->Charts->devicePixelRatioF());
     EXPECT_GT(saved.height(),
               (view->Charts->height() + view->Table->height()) * view->Charts->devicePixelRatioF());
-    EXPECT_GE(saved.width(), 720);
+    EXPECT_GE(saved.width(), 680);
     EXPECT_GE(saved.height(), 480);
     EXPECT_GT(ColouredPixels(saved), 2000);
     EXPECT_FALSE(view->SaveCharts(TempPath() + "/missing/charts.png"));
