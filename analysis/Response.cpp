@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <numbers>
 #include <stdexcept>
+#include <thread>
 
 #include "analysis/RealTransform.h"
 
@@ -149,6 +151,34 @@ std::vector<double> Unwrapped(const std::vector<double>& frequencies, std::size_
     return unwrapped;
 }
 
+// Runs work(first, stride) for the items first, first + stride, ... of count independent
+// items: on this thread alone, or, where the machine has a second core, split between this
+// thread and one more. The bands of a set are read on their own buffers (each thread makes
+// its own transform), so the split changes nothing in the results, only how soon they are
+// there: the response window waits for them after every run.
+template <class Work> void InParallel(std::size_t count, Work work) {
+    if (count < 2 || std::thread::hardware_concurrency() < 2) {
+        work(0, 1);
+        return;
+    }
+    std::exception_ptr failed;
+    std::thread helper([&] {
+        try {
+            work(1, 2);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        work(0, 2);
+    } catch (...) {
+        helper.join();
+        throw;
+    }
+    helper.join();
+    if (failed) std::rethrow_exception(failed);
+}
+
 void Describe(BandResponse& r, const ResponseAnalysis& a) {
     const std::size_t bins = r.spectrum.size();
     std::vector<double> db(bins);
@@ -258,32 +288,37 @@ ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sa
                                 std::pow(nyquist / options.lowestHz, i / double(points - 1)));
     a.frequencies.back() = nyquist;
 
-    RealTransform transform(options.transformSize);
     std::size_t length = 0;
-    for (const NamedTaps& band : bands)
+    for (const NamedTaps& band : bands) {
         length = std::max(length, band.taps.size());
+        BandResponse r;
+        r.name = band.name;
+        r.title = band.title;
+        r.impulse = band.taps;
+        a.bands.push_back(std::move(r));
+    }
+    InParallel(a.bands.size(), [&](std::size_t first, std::size_t stride) {
+        RealTransform transform(options.transformSize);
+        for (std::size_t b = first; b < a.bands.size(); b += stride) {
+            a.bands[b].spectrum = transform.Forward(a.bands[b].impulse);
+            a.bands[b].symmetryCentre = SymmetryCentre(a.bands[b].impulse);
+        }
+    });
 
     a.sum.name = "Sum";
     a.sum.title = "Sum";
     a.sum.impulse.assign(length, 0.0);
     a.sum.spectrum.assign(options.transformSize / 2 + 1, {0.0, 0.0});
-    for (const NamedTaps& band : bands) {
-        BandResponse r;
-        r.name = band.name;
-        r.title = band.title;
-        r.impulse = band.taps;
-        r.spectrum = transform.Forward(r.impulse);
+    for (const BandResponse& r : a.bands) {
         for (std::size_t i = 0; i < r.impulse.size(); ++i)
             a.sum.impulse[i] += r.impulse[i];
         // The transform is linear: the sum's spectrum is the sum of the spectra.
         for (std::size_t k = 0; k < r.spectrum.size(); ++k)
             a.sum.spectrum[k] += r.spectrum[k];
-        a.bands.push_back(std::move(r));
     }
     std::optional<double> bulk;
     bool symmetric = true;
     for (BandResponse& r : a.bands) {
-        r.symmetryCentre = SymmetryCentre(r.impulse);
         const bool silent =
             std::all_of(r.impulse.begin(), r.impulse.end(), [](double v) { return v == 0; });
         if (r.symmetryCentre)
@@ -294,9 +329,10 @@ ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sa
     a.sum.symmetryCentre = SymmetryCentre(a.sum.impulse);
     a.linearPhase = symmetric && bulk.has_value();
     a.bulkDelaySamples = a.linearPhase ? *bulk : 0.0;
-    for (BandResponse& r : a.bands)
-        Describe(r, a);
-    Describe(a.sum, a);
+    InParallel(a.bands.size() + 1, [&](std::size_t first, std::size_t stride) {
+        for (std::size_t b = first; b <= a.bands.size(); b += stride)
+            Describe(b < a.bands.size() ? a.bands[b] : a.sum, a);
+    });
     // Each band unwrapped by whole turns next to the sum where the band is loudest, so that
     // it meets the sum there as it does on the wrapped chart.
     for (BandResponse& r : a.bands) {
