@@ -92,7 +92,8 @@ constexpr RangePreset RangePresets[] = {
     {"Deep (-140..+6 dB)", -140, 6, 20, 1},
 };
 
-// Decimals of each kind of figure, the same in the table, the readout and the captions.
+// Decimals of the readout's and the captions' figures: frequencies and delays as the table
+// has them, levels to a hundredth of a dB, phases to a tenth of a degree.
 constexpr int HzDecimals = 1;
 constexpr int MsDecimals = 3;
 constexpr int DbDecimals = 2;
