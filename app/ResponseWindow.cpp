@@ -38,6 +38,7 @@
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "project/Settings.h"
 
 namespace tarn {
@@ -50,10 +51,9 @@ struct LoadedSet {
     bool fromRun = false;             // it is the set of the last run
     std::shared_ptr<const ResponseAnalysis> analysis;
     std::string error; // why the set could not be read
-    // The design stored in the project's settings, as its texts; empty where not stored.
-    std::vector<std::string> frequencies;
-    std::string order;
-    std::string alignment;
+    // The design stored in the project's settings file, read as the program reads it (a key
+    // the file lacks has its default); nothing when there is no such file.
+    std::optional<ProjectSettings> stored;
 };
 
 namespace {
@@ -412,16 +412,10 @@ std::shared_ptr<LoadedSet> ResponseWindow::Load(const std::string& project,
                     loaded->shown = static_cast<int>(i);
                     loaded->fromRun = true;
                 }
-        // The stored design, as far as the settings file holds it; a key it lacks (an older
-        // project, a setting that came later) is left out of the caption.
-        const IniFile ini(project + ProjectIniName);
-        for (int field = 1; field <= 4; ++field) {
-            const std::string text =
-                ini.ReadString("Crossover", "Frequency" + std::to_string(field), "");
-            if (!text.empty()) loaded->frequencies.push_back(text);
-        }
-        loaded->order = ini.ReadString("Crossover", "FilterOrder", "");
-        loaded->alignment = ini.ReadString("Crossover", "Alignment", "");
+        const std::string ini = project + ProjectIniName;
+        std::error_code missing;
+        if (std::filesystem::is_regular_file(ini, missing))
+            loaded->stored = ProjectSettings::Load(IniFile(ini));
         loaded->analysis =
             std::make_shared<const ResponseAnalysis>(AnalyseSet(loaded->sets[loaded->shown]));
     } catch (const std::exception& e) {
@@ -515,14 +509,15 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
 
     // The design: what the settings file stores, and what the files themselves say.
     QStringList design;
-    if (!loaded.frequencies.empty()) {
+    if (const std::optional<ProjectSettings>& stored = loaded.stored) {
         QStringList f;
-        for (const std::string& text : loaded.frequencies)
-            f << Q(text);
-        design << f.join(QStringLiteral(", ")) + QStringLiteral(" Hz");
+        for (const std::string& text : stored->frequencies)
+            if (!text.empty()) f << Q(text);
+        if (!f.isEmpty()) design << f.join(QStringLiteral(", ")) + QStringLiteral(" Hz");
+        design << QStringLiteral("order %1").arg(stored->filterOrder);
+        design << QString::fromUtf8(AlignmentName(stored->alignment)) +
+                      QStringLiteral(" alignment");
     }
-    if (!loaded.order.empty()) design << QStringLiteral("order ") + Q(loaded.order);
-    if (!loaded.alignment.empty()) design << Q(loaded.alignment) + QStringLiteral(" alignment");
     design << (a.linearPhase ? QStringLiteral("linear phase") : QStringLiteral("minimum phase"));
     design << Q(set.Description());
     design << QStringLiteral("%1 taps").arg(a.bands.front().impulse.size());
