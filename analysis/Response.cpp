@@ -316,19 +316,15 @@ ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sa
         for (std::size_t k = 0; k < r.spectrum.size(); ++k)
             a.sum.spectrum[k] += r.spectrum[k];
     }
+    // A run writes all its bands in one phase, and no minimum-phase band is symmetric; a
+    // linear-phase band delayed by a fraction of a sample is not symmetric either, and is
+    // measured against the others.
     std::optional<double> bulk;
-    bool symmetric = true;
-    for (BandResponse& r : a.bands) {
-        const bool silent =
-            std::all_of(r.impulse.begin(), r.impulse.end(), [](double v) { return v == 0; });
-        if (r.symmetryCentre)
-            bulk = std::min(bulk.value_or(*r.symmetryCentre), *r.symmetryCentre);
-        else if (!silent)
-            symmetric = false;
-    }
+    for (const BandResponse& r : a.bands)
+        if (r.symmetryCentre) bulk = std::min(bulk.value_or(*r.symmetryCentre), *r.symmetryCentre);
     a.sum.symmetryCentre = SymmetryCentre(a.sum.impulse);
-    a.linearPhase = symmetric && bulk.has_value();
-    a.bulkDelaySamples = a.linearPhase ? *bulk : 0.0;
+    a.linearPhase = bulk.has_value();
+    a.bulkDelaySamples = bulk.value_or(0.0);
     InParallel(a.bands.size() + 1, [&](std::size_t first, std::size_t stride) {
         for (std::size_t b = first; b <= a.bands.size(); b += stride)
             Describe(b < a.bands.size() ? a.bands[b] : a.sum, a);

@@ -88,10 +88,11 @@ struct ResponseAnalysis {
     // an impulse chart should look.
     int firstSample = 0;
     int lastSample = 0;
-    // The bulk delay [samples]: when every band that is not silent is symmetric (linear
-    // phase), the smallest of their centres - 32768 for the sets a run writes, more for a band
-    // delayed on purpose; linearPhase is then true. Otherwise (minimum phase, a mix) 0, and
-    // phase and group delay are shown as they are.
+    // The bulk delay [samples]: when a band is symmetric (the set is linear phase), the
+    // smallest centre of the symmetric bands - 32768 for the sets a run writes at full
+    // length, more for a band delayed on purpose; linearPhase is then true, and a band a
+    // fractional delay has made asymmetric shows that delay against it. When none is
+    // (minimum phase) 0, and phase and group delay are shown as they are.
     double bulkDelaySamples = 0;
     bool linearPhase = false;
 
