@@ -168,6 +168,11 @@ QString Q(const std::string& s) {
     return QString::fromStdString(s);
 }
 
+// The response view reads its files on a worker thread; true once what it read is drawn.
+bool Drawn(tarn::ResponseWindow* view) {
+    return QTest::qWaitFor([view] { return !view->Busy(); }, 10000);
+}
+
 class WindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -1215,6 +1220,7 @@ TEST_F(WindowTest, OpenProjectShowsItsStoredDesignAndTheResponseViewFollows) {
     const QString first = ProjectDir();
     form.Response1->trigger();
     tarn::ResponseWindow* view = form.ResponseWindow1;
+    ASSERT_TRUE(Drawn(view));
     ASSERT_TRUE(view->Heading->text().startsWith("XO*L44.dbl in " + first));
 
     const QString other = MakeStoredProject(TempPath() + "/Other");
@@ -1225,6 +1231,7 @@ TEST_F(WindowTest, OpenProjectShowsItsStoredDesignAndTheResponseViewFollows) {
     });
     form.OpenProject1->trigger();
     ASSERT_TRUE(script.Done());
+    ASSERT_TRUE(Drawn(view));
     EXPECT_EQ(ProjectDir(), other);
     EXPECT_EQ(form.windowTitle(), "Tarn - Project: " + other);
     ExpectStoredDesign(form);
@@ -1238,6 +1245,7 @@ TEST_F(WindowTest, OpenProjectShowsItsStoredDesignAndTheResponseViewFollows) {
     ASSERT_NE(recent, nullptr);
     EXPECT_TRUE(recent->text().startsWith("&1 "));
     recent->trigger();
+    ASSERT_TRUE(Drawn(view));
     EXPECT_EQ(ProjectDir(), first);
     EXPECT_EQ(form.fg1Edit->text(), "1000");
     EXPECT_EQ(form.fg2Edit->text(), "");
@@ -1317,11 +1325,6 @@ int DarkPixels(QWidget* widget) {
 QString Cell(QTableWidget* table, int row, int column) {
     QTableWidgetItem* item = table->item(row, column);
     return item ? item->text() : QStringLiteral("<none>");
-}
-
-// The view reads its files on a worker thread; true once what it read is drawn.
-bool Drawn(tarn::ResponseWindow* view) {
-    return QTest::qWaitFor([view] { return !view->Busy(); }, 10000);
 }
 
 TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
