@@ -906,19 +906,28 @@ void ResponseWindow::PlaceBesideParent() {
     QWidget* main = parentWidget() ? parentWidget()->window() : nullptr;
     if (!main || !main->isVisible()) return;
     const QRect area = main->screen()->availableGeometry();
-    const QRect beside = main->frameGeometry();
     // Before it is first shown the window has no frame yet; the main window's frame is the
     // best guess of the one it will get.
     const QSize frame = main->frameGeometry().size() - main->size();
     const QSize least = minimumSizeHint().expandedTo(minimumSize());
-    const int right = area.right() - beside.right();
-    const int left = beside.left() - area.left();
+    const int need = least.width() + frame.width();
+    QRect beside = main->frameGeometry();
+    int right = area.right() - beside.right();
+    int left = beside.left() - area.left();
+    if (std::max(right, left) < need && beside.width() + need <= area.width()) {
+        // Neither side has room, but the screen has: the main window moves over just enough.
+        const int shift = need - std::max(right, left);
+        main->move(main->pos() + QPoint(right >= left ? -shift : shift, 0));
+        beside = main->frameGeometry();
+        right = area.right() - beside.right();
+        left = beside.left() - area.left();
+    }
     const int room = std::max(right, left) - frame.width();
     const int width = std::clamp(room, least.width(), DefaultWidth);
     const int height = std::clamp(area.height() - frame.height(), least.height(), DefaultHeight);
     resize(width, height);
-    // On the side with more room; where even that is too narrow, against the screen's edge,
-    // covering as little of the main window as it can.
+    // On the side with more room; where even that is too narrow (a small screen), against the
+    // screen's edge, covering as little of the main window as it can.
     const int x = right >= left
                       ? std::min(beside.right() + 1, area.right() + 1 - width - frame.width())
                       : std::max(area.left(), beside.left() - width - frame.width());
