@@ -8,6 +8,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "analysis/RealTransform.h"
 
@@ -41,12 +42,22 @@ double Degrees(double radians) {
     return radians * 180.0 / std::numbers::pi;
 }
 
-double Db(std::complex<double> h) {
-    // From the power: std::abs goes through hypot, several times slower, and this runs for
-    // every bin of every band.
-    const double power = h.real() * h.real() + h.imag() * h.imag();
+double Power(std::complex<double> h) {
+    // std::abs goes through hypot, several times slower, and this runs for every bin.
+    return h.real() * h.real() + h.imag() * h.imag();
+}
+
+double DbOfPower(double power) {
     return power > 0 ? std::max(10.0 * std::log10(power), SilenceDb) : SilenceDb;
 }
+
+double Db(std::complex<double> h) {
+    return DbOfPower(Power(h));
+}
+
+// Powers apart by more than this share of their size lie further apart in dB than a
+// logarithm's rounding: comparing them tells the order of their levels without a logarithm.
+constexpr double PowerMargin = 1e-9;
 
 // The phase step from bin k to bin k+1 as the argument of H[k+1] conj(H[k]): it lies in
 // (-pi, pi], so no unwrapping is needed as long as the delay is below M/2 samples, which
@@ -58,19 +69,30 @@ double GroupDelaySamples(const std::vector<std::complex<double>>& h, std::size_t
 }
 
 // Nearest frequency below or above the peak bin where the magnitude falls below
-// db[peak] - drop, interpolated linearly between the bins around the crossing.
-BandEdges Edges(const std::vector<double>& db, std::size_t peak, double drop, double binHz) {
-    const double level = db[peak] - drop;
+// maxDb - drop, interpolated linearly between the bins around the crossing. The logarithm is
+// taken only of the powers near the level and of the two bins around a crossing.
+BandEdges Edges(const std::vector<std::complex<double>>& h, std::size_t peak, double maxDb,
+                double drop, double binHz) {
+    const double level = maxDb - drop;
     BandEdges edges;
+    if (level <= SilenceDb) return edges; // nothing lies below it
+    const double power = std::pow(10.0, level / 10);
+    const double surelyBelow = power * (1 - PowerMargin), surelyAbove = power * (1 + PowerMargin);
+    const auto below = [&](std::size_t k) {
+        const double p = Power(h[k]);
+        if (p < surelyBelow) return true;
+        if (p > surelyAbove) return false;
+        return DbOfPower(p) < level;
+    };
     for (std::size_t k = peak; k > 0; --k)
-        if (db[k - 1] < level) {
-            const double t = (level - db[k - 1]) / (db[k] - db[k - 1]);
+        if (below(k - 1)) {
+            const double t = (level - Db(h[k - 1])) / (Db(h[k]) - Db(h[k - 1]));
             edges.lower = (static_cast<double>(k - 1) + t) * binHz;
             break;
         }
-    for (std::size_t k = peak; k + 1 < db.size(); ++k)
-        if (db[k + 1] < level) {
-            const double t = (db[k] - level) / (db[k] - db[k + 1]);
+    for (std::size_t k = peak; k + 1 < h.size(); ++k)
+        if (below(k + 1)) {
+            const double t = (Db(h[k]) - level) / (Db(h[k]) - Db(h[k + 1]));
             edges.upper = (static_cast<double>(k) + t) * binHz;
             break;
         }
@@ -180,15 +202,26 @@ template <class Work> void InParallel(std::size_t count, Work work) {
 }
 
 void Describe(BandResponse& r, const ResponseAnalysis& a) {
-    const std::size_t bins = r.spectrum.size();
-    std::vector<double> db(bins);
-    for (std::size_t k = 0; k < bins; ++k)
-        db[k] = Db(r.spectrum[k]);
-    const std::size_t peakBin =
-        static_cast<std::size_t>(std::max_element(db.begin(), db.end()) - db.begin());
-    r.maxDb = db[peakBin];
-    r.minus3 = Edges(db, peakBin, 3.0, a.BinHz());
-    r.minus6 = Edges(db, peakBin, 6.0, a.BinHz());
+    // The loudest bin: the first of the largest level. Only powers within the margin of the
+    // largest can round to that level, so only they take the logarithm.
+    const std::vector<std::complex<double>>& h = r.spectrum;
+    double largest = 0;
+    for (const std::complex<double>& bin : h)
+        largest = std::max(largest, Power(bin));
+    // (Where even the largest is silence, every bin is.)
+    const double candidate = DbOfPower(largest) == SilenceDb ? 0 : largest * (1 - PowerMargin);
+    std::size_t peakBin = 0;
+    r.maxDb = -std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < h.size(); ++k)
+        if (Power(h[k]) >= candidate) {
+            const double db = Db(h[k]);
+            if (db > r.maxDb) {
+                r.maxDb = db;
+                peakBin = k;
+            }
+        }
+    r.minus3 = Edges(h, peakBin, r.maxDb, 3.0, a.BinHz());
+    r.minus6 = Edges(h, peakBin, r.maxDb, 6.0, a.BinHz());
 
     std::size_t peak = 0;
     for (std::size_t i = 1; i < r.impulse.size(); ++i)
@@ -274,7 +307,7 @@ double ResponseAnalysis::PhaseDegAt(const BandResponse& response, double hz) con
     return WrapDeg(Degrees(std::arg(low) + t * std::arg(high * std::conj(low))));
 }
 
-ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sampleRate,
+ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
                                   const AnalysisOptions& options) {
     if (bands.empty()) throw std::invalid_argument("AnalyseResponses: no bands");
     ResponseAnalysis a;
@@ -289,12 +322,12 @@ ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sa
     a.frequencies.back() = nyquist;
 
     std::size_t length = 0;
-    for (const NamedTaps& band : bands) {
+    for (NamedTaps& band : bands) {
         length = std::max(length, band.taps.size());
         BandResponse r;
         r.name = band.name;
         r.title = band.title;
-        r.impulse = band.taps;
+        r.impulse = std::move(band.taps);
         a.bands.push_back(std::move(r));
     }
     InParallel(a.bands.size(), [&](std::size_t first, std::size_t stride) {
@@ -387,7 +420,7 @@ ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& op
     for (std::size_t i = 0; i < set.files.size(); ++i)
         bands.push_back({set.files[i].filename().string(), BandTitle(set.bands[i]),
                          ReadCoefficientFile(set.files[i])});
-    return AnalyseResponses(bands, set.SampleRate(), options);
+    return AnalyseResponses(std::move(bands), set.SampleRate(), options);
 }
 
 std::vector<std::string> TableHeadings() {

@@ -110,7 +110,7 @@ struct ResponseAnalysis {
 };
 
 // bands: at least one, taps of any length up to options.transformSize.
-ResponseAnalysis AnalyseResponses(const std::vector<NamedTaps>& bands, double sampleRate,
+ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
                                   const AnalysisOptions& options = {});
 
 // Reads the files of the set (CoefficientFileError for a malformed one) and analyses them.

@@ -1,5 +1,6 @@
 // tarn-cli: one crossover calculation from the command line, through the same driver and
 // settings code as the window. See README.md for the options.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -42,9 +43,22 @@ class TerminalWindow : public tarn::HeadlessWindow {
         }
     }
 
+    // Another run on the project (a window, a script) is waited for a while.
+    std::chrono::milliseconds BusyProjectWait() override { return std::chrono::seconds(5); }
+    bool RunInterrupted() override { return stopSignal != 0; }
+
+    static inline volatile std::sig_atomic_t stopSignal = 0;
+
   private:
     std::vector<std::string> pending_;
 };
+
+// Ctrl-C, a hang-up or a kill request ends the run before it changes anything (or, once
+// its files are being moved into place, after it has finished); the process then ends by
+// the signal as it would have without the handler.
+void RequestStop(int signal) {
+    TerminalWindow::stopSignal = signal;
+}
 
 // Throws for a name that cannot name a directory: an empty one, or a relative one when the
 // working directory itself is gone.
@@ -71,22 +85,29 @@ int Run(int argc, char** argv) {
     window.radio48 = options.rate == 48000;
     window.minimumPhase = options.minimumPhase;
 
-    // Without frequencies, the stored design as the window would show it at start.
-    const tarn::ProjectSettings stored =
-        tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
-    const std::vector<std::string>& frequencies = options.frequencies;
-    if (frequencies.empty()) {
-        for (int i = 1; i <= 4; ++i)
-            window.SetFieldText(i, stored.frequencies[i - 1]);
-    } else {
-        for (std::size_t i = 0; i < frequencies.size(); ++i)
-            window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
-    }
-    window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
-                                             : stored.filterOrder);
-
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+        std::signal(signal, RequestStop);
     bool completed = false;
-    const bool ok = tarn::RunHandler([&] { completed = tarn::XOButtonClick(); });
+    const bool ok = tarn::RunHandler([&] {
+        // Without frequencies, the stored design as the window would show it at start.
+        const tarn::ProjectSettings stored =
+            tarn::ProjectSettings::Load(tarn::IniFile(tarn::ProjectPath + tarn::ProjectIniName));
+        const std::vector<std::string>& frequencies = options.frequencies;
+        if (frequencies.empty()) {
+            for (int i = 1; i <= 4; ++i)
+                window.SetFieldText(i, stored.frequencies[i - 1]);
+        } else {
+            for (std::size_t i = 0; i < frequencies.size(); ++i)
+                window.SetFieldText(static_cast<int>(i) + 1, frequencies[i]);
+        }
+        window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
+                                                 : stored.filterOrder);
+        completed = tarn::XOButtonClick();
+    });
+    if (const int signal = TerminalWindow::stopSignal) {
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+    }
     return ok && completed ? 0 : 1;
 }
 

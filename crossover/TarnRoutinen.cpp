@@ -10,7 +10,6 @@
 #include <system_error>
 #include <vector>
 
-#include "core/AtomicFile.h"
 #include "core/Host.h"
 #include "crossover/Bands.h"
 #include "crossover/Tarndef.h"
@@ -287,41 +286,42 @@ void DesignBand(const Band& band, std::int32_t order, const double* frequencies)
 // ---------------------------------------------------------------------------------------
 // Coefficient files
 
-namespace {
-
-// The codes a convolution-engine user knows from the Windows program: 3 for a missing
-// directory, 5 for a file that may not be written, 4 for too many open files, 101 for a
-// full disk. Anything else keeps the platform's own number, except where that number is
-// one of those codes with another meaning: EIO is 5 on Linux, and a failing disk must not
-// read "File access denied", so it gets the Windows code of a device write fault.
-int InOutCode(int err) {
-    switch (err) {
-    case 0: // a write that made no progress
+int InOutCode(const AtomicFileError& error) {
+    // The codes a convolution-engine user knows from the Windows program, each for the
+    // system errors that mean the same; the others must not pass for one of them (EIO is 5
+    // and ENETUNREACH 101 on Linux), so they read as 1000 + their number, except a failing
+    // device, which gets the Windows code of a device write fault.
+    switch (error.Error()) {
+    case 0: // a write that made no progress: the disk took no more
         return 101;
-    case EIO:
-        return 29;
     case ENOENT:
-    case ENOTDIR:
+        // Creating a file fails so only for a missing directory (Windows' "path not
+        // found"); later it is the file itself that has gone.
+        return error.Step() == FileStep::Open || error.Step() == FileStep::Create ? 3 : 2;
     case ENAMETOOLONG:
+    case ENOTDIR:
+    case EINVAL:
         return 3;
+    case EMFILE:
+    case ENFILE:
+        return 4;
     case EACCES:
     case EPERM:
     case EROFS:
     case EISDIR:
         return 5;
-    case EMFILE:
-    case ENFILE:
-        return 4;
     case ENOSPC:
-#ifdef EDQUOT
     case EDQUOT:
-#endif
     case EFBIG:
         return 101;
+    case EIO:
+        return 29;
     default:
-        return err;
+        return 1000 + error.Error();
     }
 }
+
+namespace {
 
 void RemoveUnlessReadOnly(const std::string& path) {
     std::error_code ec;
@@ -329,53 +329,73 @@ void RemoveUnlessReadOnly(const std::string& path) {
     if (!ec && fs::is_regular_file(st) && !IsReadOnly(st)) fs::remove(path, ec);
 }
 
+// The workspace as the record of a coefficient file in the chosen precision, in the
+// staging buffers, and the extension of such a file.
+struct Record {
+    std::string_view bytes;
+    std::string_view extension;
+};
+
+Record CoefficientRecord() {
+    const std::size_t n = static_cast<std::size_t>(SpecLength);
+    static_assert(sizeof(double) == 8 && sizeof(float) == 4);
+    if (DoublePrecision) {
+        std::copy_n(SpecRe.begin(), n, OutDouble.begin());
+        return Record{
+            std::string_view(reinterpret_cast<const char*>(OutDouble.data()), n * sizeof(double)),
+            DoubleExtension};
+    }
+    for (std::size_t i = 0; i < n; ++i)
+        OutSingle[i] = static_cast<float>(SpecRe[i]);
+    return Record{
+        std::string_view(reinterpret_cast<const char*>(OutSingle.data()), n * sizeof(float)),
+        SingleExtension};
+}
+
+// The workspace written into file (not yet under its name).
+void WriteRecord(AtomicFile& file, std::string_view record) {
+    try {
+        file.Write(record.data(), record.size(), {.inPlaceFallback = true});
+    } catch (const AtomicFileError& e) {
+        throw InOutError(InOutCode(e));
+    }
+}
+
 } // namespace
 
 void WriteCoefficients(const std::string& name) {
-    const std::size_t n = static_cast<std::size_t>(SpecLength);
-    const void* data;
-    std::size_t size;
-    if (DoublePrecision) {
-        std::copy_n(SpecRe.begin(), n, OutDouble.begin());
-        data = OutDouble.data();
-        size = n * sizeof(double);
-    } else {
-        for (std::size_t i = 0; i < n; ++i)
-            OutSingle[i] = static_cast<float>(SpecRe[i]);
-        data = OutSingle.data();
-        size = n * sizeof(float);
-    }
-    static_assert(sizeof(double) == 8 && sizeof(float) == 4);
-    const std::string target =
-        ProjectPath + name + std::string(CoefficientExtension(DoublePrecision));
+    const Record record = CoefficientRecord();
+    const std::string target = ProjectPath + name + std::string(record.extension);
     try {
         AtomicFile file(target);
-        file.Write(data, size);
+        WriteRecord(file, record.bytes);
         file.Commit();
     } catch (const AtomicFileError& e) {
-        throw InOutError(InOutCode(e.Error()));
+        throw InOutError(InOutCode(e));
     }
     CurrentHost().FileWritten(target);
 }
 
-void DeleteOutputs() {
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name) {
+    const Record record = CoefficientRecord();
+    std::string fileName = name + std::string(record.extension);
+    WriteRecord(files.Add(fileName), record.bytes);
+    return fileName;
+}
+
+void DeleteOutputs(const std::vector<std::string>& keep) {
     // The names of every rate go, not only those of the run's own: left behind, the bands of
     // an earlier 48 kHz design would sit beside a new one with fewer ways.
+    auto remove = [&](const std::string& name) {
+        if (std::find(keep.begin(), keep.end(), name) == keep.end())
+            RemoveUnlessReadOnly(ProjectPath + name);
+    };
     for (const std::string_view extension : CoefficientExtensions)
         for (const SampleRateTag& rate : SampleRateTags())
             for (const std::string_view band : BandWords())
                 for (const char side : Sides)
-                    RemoveUnlessReadOnly(ProjectPath +
-                                         CoefficientFileName(band, side, rate.tag, extension));
-    RemoveUnlessReadOnly(ProjectPath + "TestFilter.pcm");
-
-    // Temporary files of a run that was killed mid-write.
-    std::error_code ec;
-    const std::string dir = ProjectPath.empty() ? std::string(".") : ProjectPath;
-    for (fs::directory_iterator it(dir, ec), last; !ec && it != last; it.increment(ec)) {
-        if (TemporaryTarget(it->path().filename().string()) && it->is_regular_file(ec))
-            fs::remove(it->path(), ec);
-    }
+                    remove(CoefficientFileName(band, side, rate.tag, extension));
+    remove("TestFilter.pcm");
 }
 
 } // namespace tarn

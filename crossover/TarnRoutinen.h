@@ -3,7 +3,9 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
+#include "core/AtomicFile.h"
 #include "crossover/Bands.h"
 
 namespace tarn {
@@ -34,10 +36,16 @@ void DesignBand(const Band& band, std::int32_t order, const double* frequencies)
 // Writes SpecRe as ProjectPath + name + ".dbl" (64-bit) or ".pcm" (32-bit). The file
 // appears under its name only once completely written; throws InOutError otherwise.
 void WriteCoefficients(const std::string& name);
+// The same record written as a file of a set, named name + the extension, to appear only
+// when the set is committed; returns the file's name. Throws InOutError.
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name);
 
-// Removes the coefficient files of an earlier run from ProjectPath (every band, side, rate
-// tag and extension, read-only files excepted) and the temporary files of a killed run.
-void DeleteOutputs();
+// The code of the input/output error for a failed file operation.
+int InOutCode(const AtomicFileError& error);
+
+// Removes the coefficient files of an earlier run from ProjectPath: every band, side, rate
+// tag and extension, and "TestFilter.pcm", except read-only files and the names in keep.
+void DeleteOutputs(const std::vector<std::string>& keep = {});
 
 // Magnitude floor of every designed bin: -120 dB.
 inline constexpr double MagnitudeFloor = 1e-6;

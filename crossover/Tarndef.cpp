@@ -21,6 +21,16 @@ std::string InOutMessage(int code) {
 
 InOutError::InOutError(int code) : TarnError(InOutMessage(code)), code_(code) {}
 
+ProjectBusyError::ProjectBusyError(const std::string& projectPath)
+    : TarnError("Project " +
+                (projectPath.size() > 1 && projectPath.back() == PathSeparator
+                     ? projectPath.substr(0, projectPath.size() - 1)
+                     : projectPath) +
+                " is busy (another calculation is running).") {}
+
+IniReadError::IniReadError(const std::string& fileName)
+    : TarnError("Cannot read " + fileName + ": it is not a text file") {}
+
 IniWriteError::IniWriteError(const std::string& fileName)
     : TarnError("In " + fileName + " kann nicht geschrieben werden") {}
 

@@ -43,7 +43,7 @@ class TarnError : public std::runtime_error {
 };
 
 // A coefficient file that could not be created, written or closed. Code: 2, 3, 4, 5,
-// 101 (short write) or the platform's error number.
+// 101 (a full disk), 29 (a failing device) or 1000 + the system's error number.
 class InOutError : public TarnError {
   public:
     explicit InOutError(int code);
@@ -63,6 +63,32 @@ class FloatOverflowError : public TarnError {
 class IniWriteError : public TarnError {
   public:
     explicit IniWriteError(const std::string& fileName);
+};
+
+// Crossover frequencies that do not rise, or that reach half the sample rate; the message
+// names the field.
+class FrequencyError : public TarnError {
+  public:
+    using TarnError::TarnError;
+};
+
+// Another calculation holds the project (in this process or another one).
+class ProjectBusyError : public TarnError {
+  public:
+    explicit ProjectBusyError(const std::string& projectPath);
+};
+
+// A run stopped on request (a signal), before anything was changed.
+class InterruptedError : public TarnError {
+  public:
+    InterruptedError() : TarnError("Calculation interrupted") {}
+};
+
+// A settings file that is not 8-bit text (UTF-16, NUL bytes): reading it would lose its
+// keys, writing it would add a second section.
+class IniReadError : public TarnError {
+  public:
+    explicit IniReadError(const std::string& fileName);
 };
 
 // "Unable to create directory" and the like.

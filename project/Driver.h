@@ -2,6 +2,7 @@
 // to the coefficient files of every band.
 #pragma once
 
+#include <optional>
 #include <string>
 
 namespace tarn {
@@ -17,6 +18,11 @@ bool CalculationRunning();
 
 // Number of ways for the four frequency values (-1 marks an unusable field).
 int NumberOfWays(double f1, double f2, double f3, double f4);
+
+// What is wrong with the usable frequencies [Hz] of a run of this many ways, as the error
+// box says it: they must rise strictly and lie below half the sample rate. Nothing when
+// they are right.
+std::optional<std::string> FrequencyProblem(const double* frequencies, int ways, double sampleRate);
 
 // "Calculation N-way XO done".
 std::string CompletionMessage(int ways);

@@ -24,6 +24,8 @@ class HeadlessWindow : public WindowOperations {
     bool timerEnabled = false;
     int progress = 0;
     int cursor = 0; // 0: normal, 1: busy
+    std::chrono::milliseconds busyWait{0};
+    bool interrupted = false;
 
     // The design panel; nothing for the rate goes by radio48.
     std::optional<int> rate;
@@ -76,6 +78,8 @@ class HeadlessWindow : public WindowOperations {
     BandTrim TrimChoice(std::string_view word) override;
     void ShowDesign(const ProjectSettings& design) override;
     void ShowWarning(const std::string& text) override { warnings.push_back(text); }
+    std::chrono::milliseconds BusyProjectWait() override { return busyWait; }
+    bool RunInterrupted() override { return interrupted; }
 };
 
 } // namespace tarn

@@ -54,7 +54,7 @@ std::optional<unsigned char> Cp1252Byte(char32_t cp) {
 
 // Decodes one well-formed UTF-8 sequence at text[i]; nothing for a byte that does not
 // start one (stray continuation, overlong form, surrogate, beyond U+10FFFF, cut short).
-std::optional<char32_t> DecodeUtf8(const std::string& text, std::size_t i, std::size_t& length) {
+std::optional<char32_t> DecodeUtf8(std::string_view text, std::size_t i, std::size_t& length) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char lead = byte(i);
     char32_t cp;
@@ -128,12 +128,80 @@ bool SameName(std::string_view a, std::string_view b) {
 
 // A text bound for one line of the file: a CR or LF in it would end the line early and
 // inject a line of its own, so each becomes a blank.
-std::string OneLine(const std::string& utf8) {
-    std::string s = Utf8ToCp1252(utf8);
+void BlankLineBreaks(std::string& s) {
     for (char& c : s)
         if (c == '\r' || c == '\n') c = ' ';
+}
+
+// A section or key name as the file holds it (Windows-1252, as the names are compared).
+std::string OneLine(const std::string& utf8) {
+    std::string s = Utf8ToCp1252(utf8);
+    BlankLineBreaks(s);
     return s;
 }
+
+bool IsValidUtf8(std::string_view text) {
+    std::size_t length = 1;
+    for (std::size_t i = 0; i < text.size(); i += length)
+        if (!DecodeUtf8(text, i, length)) return false;
+    return true;
+}
+
+bool IsAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
+// The UTF-8 text with every byte that starts no well-formed sequence, and every NUL (which
+// would make the file binary), replaced by '?'.
+std::string WellFormed(const std::string& utf8) {
+    std::string out;
+    out.reserve(utf8.size());
+    std::size_t length = 1;
+    for (std::size_t i = 0; i < utf8.size(); i += length) {
+        if (utf8[i] != '\0' && DecodeUtf8(utf8, i, length))
+            out.append(utf8, i, length);
+        else {
+            out.push_back('?');
+            length = 1;
+        }
+    }
+    return out;
+}
+
+// A value as the file holds it, on one line: in Windows-1252, as the Windows program
+// writes, when that holds every character and cannot be taken for UTF-8 when read back;
+// otherwise (a Cyrillic path, say, or a file that starts with a UTF-8 byte-order mark) in
+// UTF-8. Read by DecodeValue, every value comes back as it was written.
+std::string EncodeValue(const std::string& utf8, bool utf8File) {
+    std::string text = WellFormed(utf8);
+    BlankLineBreaks(text);
+    if (!utf8File) {
+        std::string cp = Utf8ToCp1252(text);
+        if ((IsAscii(cp) || !IsValidUtf8(cp)) && Cp1252ToUtf8(cp) == text) return cp;
+    }
+    return text;
+}
+
+// A value of the file as UTF-8: taken as UTF-8 when it is well-formed UTF-8, otherwise
+// as Windows-1252; cut, when asked, to what a buffer of 2048 characters holds (at a whole
+// character).
+std::string DecodeValue(std::string_view value, bool cut) {
+    if (IsValidUtf8(value)) {
+        if (cut && value.size() > MaxValueLength) {
+            std::size_t end = MaxValueLength;
+            while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80)
+                --end;
+            value = value.substr(0, end);
+        }
+        return std::string(value);
+    }
+    if (cut && value.size() > MaxValueLength) value = value.substr(0, MaxValueLength);
+    return Cp1252ToUtf8(std::string(value));
+}
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
 
 // One line of the file: its text runs from begin to contentEnd, its line end (CR LF, LF, a
 // lone CR, or nothing on an unterminated last line) from contentEnd to end.
@@ -145,8 +213,9 @@ struct Line {
 
 std::vector<Line> SplitLines(const std::string& text) {
     std::vector<Line> lines;
-    std::size_t begin = 0;
-    std::size_t i = 0;
+    // A byte-order mark belongs to no line: the first one starts after it.
+    std::size_t begin = text.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
+    std::size_t i = begin;
     while (i < text.size()) {
         const char c = text[i];
         if (c == '\n' || c == '\r') {
@@ -218,7 +287,9 @@ Location Locate(const std::string& text, const std::vector<Line>& lines, std::st
     return loc;
 }
 
-// The whole file, or nothing when it does not exist or cannot be read.
+// The whole file, or nothing when it does not exist or cannot be read. A file that is not
+// 8-bit text (UTF-16, anything with NUL bytes) would read as an empty design and gain a
+// second section when written: it is an error.
 std::optional<std::string> ReadWholeFile(const std::string& fileName) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(fileName), ec)) return std::nullopt;
@@ -226,6 +297,9 @@ std::optional<std::string> ReadWholeFile(const std::string& fileName) {
     if (!in) return std::nullopt;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (in.bad()) return std::nullopt;
+    if (text.find('\0') != std::string::npos || text.starts_with("\xFF\xFE") ||
+        text.starts_with("\xFE\xFF"))
+        throw IniReadError(fileName);
     return text;
 }
 
@@ -244,7 +318,7 @@ std::string WithKey(const std::string& text, const std::string& section, const s
                     const std::string& value) {
     const std::string sectionName = OneLine(section);
     const std::string keyName = OneLine(key);
-    const std::string valueText = OneLine(value);
+    const std::string valueText = EncodeValue(value, text.starts_with(ByteOrderMark));
     const std::vector<Line> lines = SplitLines(text);
     const std::string eol = LineEndOf(text, lines);
     const Location loc = Locate(text, lines, sectionName, keyName);
@@ -266,7 +340,9 @@ std::string WithKey(const std::string& text, const std::string& section, const s
         out.append(text, after.end, std::string::npos);
     } else {
         out = text;
-        if (!out.empty() && out.back() != '\n' && out.back() != '\r') out.append(eol);
+        if (out.size() > (text.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0) &&
+            out.back() != '\n' && out.back() != '\r')
+            out.append(eol);
         out.append("[").append(sectionName).append("]").append(eol);
         out.append(keyName).append("=").append(valueText).append(eol);
     }
@@ -277,21 +353,34 @@ std::string WithKey(const std::string& text, const std::string& section, const s
 
 IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
-std::string IniFile::ReadString(const std::string& section, const std::string& key,
-                                const std::string& def) const {
+std::optional<std::string> IniFile::ReadValue(const std::string& section, const std::string& key,
+                                              bool cut) const {
     const auto text = ReadWholeFile(fileName_);
-    if (!text) return def;
+    if (!text) return std::nullopt;
     const std::vector<Line> lines = SplitLines(*text);
     const Location loc = Locate(*text, lines, OneLine(section), OneLine(key));
-    if (!loc.entry) return def;
+    if (!loc.entry) return std::nullopt;
     const Line& line = lines[*loc.entry];
     std::string_view value =
         EntryOf(std::string_view(text->data() + line.begin, line.contentEnd - line.begin))->value;
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
         value = value.substr(1, value.size() - 2);
-    if (value.size() > MaxValueLength) value = value.substr(0, MaxValueLength);
-    return Cp1252ToUtf8(std::string(value));
+    return DecodeValue(value, cut);
+}
+
+std::string IniFile::ReadString(const std::string& section, const std::string& key,
+                                const std::string& def) const {
+    return ReadValue(section, key, true).value_or(def);
+}
+
+std::optional<std::string> IniFile::ReadUncut(const std::string& section,
+                                              const std::string& key) const {
+    return ReadValue(section, key, false);
+}
+
+bool FitsIniValue(const std::string& value) {
+    return EncodeValue(value, false).size() <= MaxValueLength;
 }
 
 int IniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
@@ -308,7 +397,7 @@ void IniFile::WriteInteger(const std::string& section, const std::string& key, i
     WriteString(section, key, std::to_string(value));
 }
 
-void IniFile::WriteStrings(std::span<const IniWrite> writes) {
+std::string IniFile::WithWrites(std::span<const IniWrite> writes) const {
     const fs::path target(fileName_);
     std::error_code ec;
     const fs::file_status status = fs::status(target, ec);
@@ -324,13 +413,18 @@ void IniFile::WriteStrings(std::span<const IniWrite> writes) {
     } else if (ec && ec != std::errc::no_such_file_or_directory) {
         throw IniWriteError(fileName_);
     }
-
     // Each write applies to the text the one before it left, exactly as one write after
     // another would find the file.
     for (const IniWrite& write : writes)
         text = WithKey(text, write.section, write.key, write.value);
+    return text;
+}
 
+void IniFile::WriteStrings(std::span<const IniWrite> writes) {
+    const std::string text = WithWrites(writes);
     // Through a symbolic link the file it points to is replaced, not the link.
+    const fs::path target(fileName_);
+    std::error_code ec;
     fs::path real = target;
     if (fs::is_symlink(fs::symlink_status(target, ec))) {
         real = fs::weakly_canonical(target, ec);
@@ -339,7 +433,7 @@ void IniFile::WriteStrings(std::span<const IniWrite> writes) {
     // The directory is not synced: after a power failure the rename may be lost, but the
     // file is then the complete old one, never a truncated new one.
     try {
-        ReplaceFile(real, text, {.keepPermissions = true});
+        ReplaceFile(real, text, {.keepPermissions = true, .inPlaceFallback = true});
     } catch (const AtomicFileError&) {
         throw IniWriteError(fileName_);
     }

@@ -1,11 +1,13 @@
 // IniFile: the Windows private-profile read and write behaviour, for "Tarn.ini" and
 // "TarnProject.ini".
 //
-// Files are 8-bit Windows-1252 text, as the Windows program reads and writes them; this
-// class takes and returns UTF-8. Section and key names match case-insensitively, blanks
-// around names and values are ignored, lines may end in CR LF or LF. A write replaces one
-// key's value (or adds the key, or the section) and keeps every other line of the file
-// byte for byte; it reaches the disk at once, through a temporary file renamed over the
+// Files are 8-bit text. A value is written in Windows-1252, as the Windows program writes
+// it, unless that cannot hold it (or the file starts with a UTF-8 byte-order mark): then in
+// UTF-8. A value that is well-formed UTF-8 is read as UTF-8, any other as Windows-1252, so
+// every value reads back as written. This class takes and returns UTF-8. Section and key names
+// match case-insensitively, blanks around names and values are ignored, lines may end in CR LF or
+// LF. A write replaces one key's value (or adds the key, or the section) and keeps every other line
+// of the file byte for byte; it reaches the disk at once, through a temporary file renamed over the
 // old one (core/AtomicFile.h), so a crash never leaves a truncated settings file.
 #pragma once
 
@@ -28,9 +30,11 @@ class IniFile {
     explicit IniFile(std::string fileName);
 
     // The key's value, at most 2047 characters, or def when the file, the section or the
-    // key does not exist.
+    // key does not exist. Every read throws IniReadError for a file that is not 8-bit text.
     std::string ReadString(const std::string& section, const std::string& key,
                            const std::string& def) const;
+    // The whole value, however long; nothing for a missing file, section or key.
+    std::optional<std::string> ReadUncut(const std::string& section, const std::string& key) const;
     // The key's value read by IntegerFromText, or def for a missing or unreadable value.
     int ReadInteger(const std::string& section, const std::string& key, int def) const;
 
@@ -42,10 +46,20 @@ class IniFile {
     // is byte for byte the one the writes made one by one would leave, and a reader (or a
     // crash) sees either none of them or all.
     void WriteStrings(std::span<const IniWrite> writes);
+    // The text the file would hold after the writes, for a caller that writes it itself.
+    // Throws IniWriteError when the file exists but cannot be rewritten.
+    std::string WithWrites(std::span<const IniWrite> writes) const;
 
   private:
+    std::optional<std::string> ReadValue(const std::string& section, const std::string& key,
+                                         bool cut) const;
+
     std::string fileName_;
 };
+
+// True when the file holds the value whole, so that it reads back uncut: at most 2047
+// characters as stored.
+bool FitsIniValue(const std::string& value);
 
 // Windows-1252 <-> UTF-8. Characters that Windows-1252 cannot hold become '?', so a text
 // is never cut short; undefined bytes read as U+FFFD.

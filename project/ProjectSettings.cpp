@@ -190,7 +190,7 @@ ProjectSettings ProjectSettings::Load(const IniFile& file) {
     return settings;
 }
 
-void ProjectSettings::Store(IniFile& file) const {
+std::string ProjectSettings::StoredText(const IniFile& file) const {
     static const ProjectSettings defaults;
     std::vector<IniWrite> writes;
     for (const Key& key : Keys()) {
@@ -200,7 +200,7 @@ void ProjectSettings::Store(IniFile& file) const {
             continue;
         writes.push_back({key.section, key.name, std::move(value)});
     }
-    file.WriteStrings(writes);
+    return file.WithWrites(writes);
 }
 
 } // namespace tarn

@@ -55,9 +55,10 @@ struct ProjectSettings {
     // The design stored in the file; each key that is missing or unreadable keeps its
     // default. A missing file gives the defaults.
     static ProjectSettings Load(const IniFile& file);
-    // Writes every key, in the table's order, in one atomic replacement of the file (every
-    // other line of the file kept). Throws IniWriteError.
-    void Store(IniFile& file) const;
+    // The text of the file with every key written, in the table's order (every other line
+    // of the file kept), for one atomic replacement of the file. Throws IniWriteError when
+    // the file exists but cannot be rewritten.
+    std::string StoredText(const IniFile& file) const;
 };
 
 } // namespace tarn

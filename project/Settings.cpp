@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include "core/AtomicFile.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/IniFile.h"
@@ -33,8 +34,13 @@ bool IsDirectory(const std::string& path) {
 }
 
 constexpr const char* RecentSection = "Recent";
+// What a project path longer than a stored value may be is refused with.
+const char* const PathTooLong =
+    "The project path is longer than the 2047 characters the settings can hold";
 
 void StoreProjectPath() {
+    // A cut path could name a parent directory, which would then receive the files.
+    if (!FitsIniValue(ProjectPath)) throw DirectoryError(PathTooLong);
     IniFile(AppDir + AppIniName).WriteString(AppSection, ProjectDirKey, ProjectPath);
 }
 
@@ -73,6 +79,15 @@ void ShowStoredDesign() {
     Window().ShowDesign(design);
 }
 
+// A file or directory this user may write into (a directory: create files in it). The
+// read-only attribute counts too, as the writers respect it even for root.
+bool Writable(const std::string& path) {
+    std::error_code ec;
+    const fs::file_status status = fs::status(fs::path(path), ec);
+    return !ec && ::access(path.c_str(), W_OK) == 0 &&
+           (fs::is_directory(status) || !IsReadOnly(status));
+}
+
 } // namespace
 
 std::string ExecutableDirectory() {
@@ -100,9 +115,11 @@ std::string ExecutableDirectory() {
     return path.substr(0, cut + 1);
 }
 
-std::string SettingsDirectory(const std::string& exeDir, bool exeDirWritable, bool exeDirHasIni,
+std::string SettingsDirectory(const std::string& exeDir, const SettingsBeside& beside,
                               const char* xdgConfigHome, const char* home) {
-    if (exeDirWritable || exeDirHasIni || exeDir.empty()) return exeDir;
+    const bool usable =
+        beside.hasIni ? beside.iniWritable && beside.projectWritable : beside.dirWritable;
+    if (usable || exeDir.empty()) return exeDir;
     std::string base;
     if (xdgConfigHome && *xdgConfigHome == PathSeparator)
         base = xdgConfigHome;
@@ -116,15 +133,27 @@ std::string SettingsDirectory(const std::string& exeDir, bool exeDirWritable, bo
 
 std::string SettingsDirectory() {
     const std::string exeDir = ExecutableDirectory();
-#ifdef _WIN32
-    const bool writable = true; // the Windows program keeps its settings beside itself
-#else
-    const bool writable = !exeDir.empty() && ::access(exeDir.c_str(), W_OK) == 0;
-#endif
+    // Settings beside the program serve whoever can write them and the project they name
+    // (or create them there); a "Tarn.ini" that another user left there (root, say, beside
+    // an installed program) must not fail every calculation of this one.
+    SettingsBeside beside;
     std::error_code ec;
-    const bool hasIni = fs::exists(fs::path(exeDir + AppIniName), ec);
-    const std::string dir = SettingsDirectory(exeDir, writable, hasIni,
-                                              std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
+    const std::string ini = exeDir + AppIniName;
+    beside.dirWritable = !exeDir.empty() && Writable(exeDir);
+    beside.hasIni = !exeDir.empty() && fs::exists(fs::path(ini), ec);
+    if (beside.hasIni) {
+        beside.iniWritable = Writable(ini);
+        try {
+            std::string project = exeDir + DefaultProjectName;
+            const auto stored = IniFile(ini).ReadUncut(AppSection, ProjectDirKey);
+            if (stored && !stored->empty() && IsDirectory(*stored)) project = *stored;
+            beside.projectWritable = IsDirectory(project) ? Writable(project) : beside.dirWritable;
+        } catch (const TarnError&) {
+            beside.iniWritable = false; // not a settings file this user can go on with
+        }
+    }
+    const std::string dir =
+        SettingsDirectory(exeDir, beside, std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME"));
     if (dir != exeDir) fs::create_directories(fs::path(dir), ec);
     return dir;
 }
@@ -135,7 +164,11 @@ std::string ProjectCaption(const std::string& projectPath) {
 
 void StartupLoad(const std::string& appDir) {
     AppDir = appDir;
-    ProjectPath = IniFile(AppDir + AppIniName).ReadString(AppSection, ProjectDirKey, "");
+    // Until the stored directory is read (a "Tarn.ini" that is not text fails here), the
+    // default one stands, never the working directory.
+    ProjectPath = AppDir + DefaultProjectName + PathSeparator;
+    const auto stored = IniFile(AppDir + AppIniName).ReadUncut(AppSection, ProjectDirKey);
+    ProjectPath = stored && FitsIniValue(*stored) ? *stored : std::string();
     if (ProjectPath.empty() || !IsDirectory(ProjectPath)) {
         // A stored directory that has gone is forgotten, not re-created. Creating the
         // default one may fail (it may exist already); the first calculation reports it.
@@ -161,6 +194,7 @@ void ProjectClick() {
     const auto chosen = Window().ChooseDirectory(ProjectPath);
     if (!chosen) return;
     if (chosen->empty()) throw DirectoryError("Unable to create directory");
+    if (!FitsIniValue(*chosen + PathSeparator)) throw DirectoryError(PathTooLong);
     // Not reported here: a directory that could not be created fails the first
     // calculation with the file system's own error.
     std::error_code ignored;

@@ -17,10 +17,17 @@ inline constexpr const char* DefaultProjectName = "MyFirstProject";
 std::string ExecutableDirectory();
 
 // Where "Tarn.ini" and the default project live (AppDir): the executable's directory, as for
-// a portable copy or a build tree; for an installed program whose directory the user cannot
-// write and which holds no "Tarn.ini", $XDG_CONFIG_HOME/tarn/ (else $HOME/.config/tarn/).
+// a portable copy or a build tree, when this user can use the settings there (write the
+// "Tarn.ini" there and the project it names, or create them); otherwise, as for an installed
+// program, $XDG_CONFIG_HOME/tarn/ (else $HOME/.config/tarn/).
 // The pure rule, for any inputs (null environment values count as unset):
-std::string SettingsDirectory(const std::string& exeDir, bool exeDirWritable, bool exeDirHasIni,
+struct SettingsBeside {
+    bool hasIni = false;          // "Tarn.ini" stands beside the executable
+    bool iniWritable = false;     // this user may write it
+    bool projectWritable = false; // and write into the project it names (or create the default)
+    bool dirWritable = false;     // the executable's directory is writable
+};
+std::string SettingsDirectory(const std::string& exeDir, const SettingsBeside& beside,
                               const char* xdgConfigHome, const char* home);
 // The rule applied to this process; creates the chosen directory when it is missing.
 std::string SettingsDirectory();
@@ -40,8 +47,9 @@ inline void StartupLoad() {
 
 // File -> Project: the directory chooser, then ProjectPath, "Tarn.ini" and the caption.
 // Does nothing while a calculation runs. Throws DirectoryError ("Unable to create
-// directory") for a confirmed empty name, before anything changes; IniWriteError when
-// "Tarn.ini" cannot be written, with ProjectPath already switched.
+// directory") for a confirmed empty name, and for a path too long to be stored whole,
+// before anything changes; IniWriteError when "Tarn.ini" cannot be written, with
+// ProjectPath already switched.
 void ProjectClick();
 
 // File -> Open Project: the directory chooser (as for File -> Project), then OpenProject.

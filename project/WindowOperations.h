@@ -7,6 +7,7 @@
 // All texts are UTF-8; the settings files convert to and from Windows-1252 themselves.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <optional>
 #include <string>
@@ -53,6 +54,13 @@ class WindowOperations : public Host {
     // Modal "Select Directory", starting at start. Returns the accepted name-field text
     // (the user has confirmed creating it when it did not exist), or nothing on cancel.
     virtual std::optional<std::string> ChooseDirectory(const std::string& start) = 0;
+
+    // How long a run waits for another calculation on the same project to end before it
+    // gives up as busy. A window does not wait: its user sees the error at once.
+    virtual std::chrono::milliseconds BusyProjectWait() { return {}; }
+    // True once the user asked the run to stop (a signal to tarn-cli); the run then ends
+    // before it changes anything.
+    virtual bool RunInterrupted() { return false; }
 
     // The design panel: what a run builds beyond the controls above, read at the start of a
     // run. The defaults are what a window without the panel means, so a run through them

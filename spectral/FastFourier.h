@@ -11,7 +11,12 @@
 //   * The workspace holds one of three forms at a time: polar (magnitude, phase [rad]),
 //     rectangular (re, im), or a time signal (samples in SpecRe, zeros in SpecIm).
 //
-// The transforms work in place and allocate nothing. Each one lets the window process
+// SplitFFT, RealFFT and InverseRealFFT are the reference interface of the linear-phase
+// bands: their results are defined operation by operation (radix-2 stages, twiddles from the
+// recurrence u = u * w), and they deliver exactly those bits. Their fast path is the shared
+// kernel (FftKernel.h: Radix2Fft, with the twiddles kept between calls) and the shared
+// real-spectrum split (RealSpectrum.h). The transforms work in place; after their first call
+// they allocate nothing. Each one lets the window process
 // its pending messages once when it starts, so a long calculation keeps the window live.
 #pragma once
 
@@ -44,8 +49,8 @@ double BinFrequency(std::int32_t k, double T);
 
 // Forward complex DFT, in place, of elements 0..n-1 (n a power of two, n <= N).
 void SplitFFT(std::int32_t n);
-// Forward DFT of the real sequence SpecRe[0..N-1]; the full spectrum, bins 0..N-1,
-// replaces both arrays. SpecIm[0] and SpecIm[N/2] come out exactly 0.
+// Forward DFT of the real sequence SpecRe[0..N-1] through SplitFFT(N/2); the full spectrum,
+// bins 0..N-1, replaces both arrays. SpecIm[0] and SpecIm[N/2] come out exactly 0.
 void RealFFT();
 // Inverse DFT of the conjugate-symmetric spectrum given by bins 0..N/2. The real result
 // lands in SpecRe[0..N-1]; SpecIm becomes all zero. A value left in SpecIm[0] or

@@ -5,6 +5,12 @@
 // onto its causal half and cut to its first S = FoldedLength values, transformed back,
 // exponentiated, and transformed to the new response. Every twiddle factor is an exact
 // entry of a quarter-wave sine table of period P = L.
+//
+// Fast path: MinimumPhase computes those four transforms from the structure of the data, on
+// the radix-4 kernel of FftKernel.h (MinimumPhase.cpp explains how), with SineTable's entries
+// as twiddles. Reference interface: CepstrumFFT is the literal radix-2 transform of the
+// definition, which the conversion does not call; it, TableSine and BuildSineTable keep their
+// defined results, and the tests hold the conversion against the literal steps built on them.
 #pragma once
 
 #include <chrono>
@@ -47,11 +53,11 @@ void BuildSineTable();
 // thousand calls it lets the window handle its pending messages.
 double TableSine(std::int32_t k);
 
-// In-place radix-2 DFT of data[0..count-1] with twiddles from SineTable. count: a power of
-// two dividing TablePeriod. sign > 0: forward, exp(-2 pi i k m / count); sign <= 0:
-// inverse, exp(+2 pi i k m / count). scale: every result multiplied by 2^-log2(count),
-// an exact change of exponent. Pumps the window once at the start (and through
-// TableSine).
+// In-place radix-2 DFT of data[0..count-1] with twiddles from SineTable (reference interface:
+// the conversion does not use it). count: a power of two dividing TablePeriod. sign > 0: forward,
+// exp(-2 pi i k m / count); sign <= 0: inverse, exp(+2 pi i k m / count). scale: every result
+// multiplied by 2^-log2(count), an exact change of exponent. Pumps the window once at the start
+// (and through TableSine).
 void CepstrumFFT(std::vector<TComplex>& data, std::int32_t count, std::int32_t sign, bool scale);
 
 } // namespace tarn

@@ -7,7 +7,10 @@
 #include <cstring>
 #include <string>
 
+#include <cstdarg>
+
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
 
@@ -44,12 +47,14 @@ void ReadEnvironment() {
         3)
         return;
     const std::string c = call;
-    const int kind = c == "write"    ? TarnFaultWrite
-                     : c == "close"  ? TarnFaultClose
-                     : c == "fsync"  ? TarnFaultFsync
-                     : c == "rename" ? TarnFaultRename
-                     : c == "crash"  ? TarnFaultCrash
-                                     : TarnFaultNone;
+    const int kind = c == "write"         ? TarnFaultWrite
+                     : c == "close"       ? TarnFaultClose
+                     : c == "fsync"       ? TarnFaultFsync
+                     : c == "rename"      ? TarnFaultRename
+                     : c == "crash"       ? TarnFaultCrash
+                     : c == "create"      ? TarnFaultCreate
+                     : c == "crashrename" ? TarnFaultCrashRename
+                                          : TarnFaultNone;
     tarn_fault_arm(kind, part, error, shortBytes, skip, -1);
 }
 
@@ -173,11 +178,32 @@ int rename(const char* from, const char* to) {
 int renameat(int fromDir, const char* from, int toDir, const char* to) {
     static const auto real = Next<int (*)(int, const char*, int, const char*)>("renameat");
     ReadEnvironment();
+    if (Strikes(TarnFaultCrashRename, Matches(from) || Matches(to))) {
+        raise(fault.error);
+        _exit(128 + fault.error);
+    }
     if (Strikes(TarnFaultRename, Matches(from) || Matches(to))) {
         errno = fault.error;
         return -1;
     }
     return real(fromDir, from, toDir, to);
+}
+
+int openat(int dir, const char* path, int flags, ...) {
+    static const auto real = Next<int (*)(int, const char*, int, ...)>("openat");
+    mode_t mode = 0;
+    if (flags & O_CREAT) {
+        va_list args;
+        va_start(args, flags);
+        mode = static_cast<mode_t>(va_arg(args, int));
+        va_end(args);
+        ReadEnvironment();
+        if (Strikes(TarnFaultCreate, Matches(path))) {
+            errno = fault.error;
+            return -1;
+        }
+    }
+    return real(dir, path, flags, mode);
 }
 
 } // extern "C"

@@ -49,17 +49,15 @@ std::uint64_t Hash(const fs::path& file) {
 
 } // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& cwd,
-                         const std::vector<std::string>& environment,
-                         const std::function<void()>& inChild) {
-    const int out = Scratch();
-    const int err = Scratch();
+Child::Child(const std::vector<std::string>& argv, const fs::path& cwd,
+             const std::vector<std::string>& environment, const std::function<void()>& inChild)
+    : out_(Scratch()), err_(Scratch()) {
     std::fflush(nullptr);
-    const pid_t pid = ::fork();
-    if (pid < 0) throw std::runtime_error("fork failed");
-    if (pid == 0) {
-        ::dup2(out, 1);
-        ::dup2(err, 2);
+    pid_ = ::fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        ::dup2(out_, 1);
+        ::dup2(err_, 2);
         if (::chdir(cwd.c_str()) != 0) ::_exit(126);
         for (const auto& entry : environment)
             ::putenv(const_cast<char*>(entry.c_str()));
@@ -72,17 +70,39 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& c
         ::execv(args[0], args.data());
         ::_exit(127);
     }
-    int raw = 0;
-    while (::waitpid(pid, &raw, 0) < 0) {
+}
+
+Child::~Child() {
+    if (pid_ > 0) {
+        ::kill(pid_, SIGKILL);
+        Wait();
     }
+    ::close(out_);
+    ::close(err_);
+}
+
+void Child::Signal(int signal) const {
+    if (pid_ > 0) ::kill(pid_, signal);
+}
+
+ProcessResult Child::Wait() {
     ProcessResult r;
+    if (pid_ <= 0) return r;
+    int raw = 0;
+    while (::waitpid(pid_, &raw, 0) < 0) {
+    }
+    pid_ = -1;
     if (WIFEXITED(raw)) r.status = WEXITSTATUS(raw);
     if (WIFSIGNALED(raw)) r.signal = WTERMSIG(raw);
-    r.out = Slurp(out);
-    r.err = Slurp(err);
-    ::close(out);
-    ::close(err);
+    r.out = Slurp(out_);
+    r.err = Slurp(err_);
     return r;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const fs::path& cwd,
+                         const std::vector<std::string>& environment,
+                         const std::function<void()>& inChild) {
+    return Child(argv, cwd, environment, inChild).Wait();
 }
 
 ProcessResult RunWords(const std::string& program, const std::string& arguments,
@@ -143,14 +163,6 @@ BrokenFiles(const fs::path& dir, const std::map<std::string, std::vector<unsigne
                            " bytes)");
     }
     return problems;
-}
-
-std::map<std::string, std::vector<unsigned char>> Contents(const fs::path& dir) {
-    std::map<std::string, std::vector<unsigned char>> files;
-    for (const auto& entry : fs::directory_iterator(dir))
-        if (entry.is_regular_file())
-            files[entry.path().filename().string()] = ReadBytes(entry.path());
-    return files;
 }
 
 long ResidentBytes() {

@@ -28,8 +28,29 @@ struct ProcessResult {
     std::string err;
 };
 
-// Runs argv[0] with the arguments in cwd, with extra "NAME=value" environment entries and
-// SIGXFSZ at its default; inChild runs in the child just before the program starts.
+// A program started in the background, its output kept until it ends.
+class Child {
+  public:
+    // Starts argv[0] with the arguments in cwd, with extra "NAME=value" environment entries
+    // and SIGXFSZ at its default; inChild runs in the child just before the program starts.
+    Child(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
+          const std::vector<std::string>& environment = {},
+          const std::function<void()>& inChild = {});
+    ~Child();
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+
+    void Signal(int signal) const;
+    // Waits for the end; the result once.
+    ProcessResult Wait();
+
+  private:
+    int pid_ = -1;
+    int out_ = -1;
+    int err_ = -1;
+};
+
+// Runs a Child to its end.
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::filesystem::path& cwd,
                          const std::vector<std::string>& environment = {},
                          const std::function<void()>& inChild = {});
@@ -55,9 +76,6 @@ std::vector<std::string>
 BrokenFiles(const std::filesystem::path& dir,
             const std::map<std::string, std::vector<unsigned char>>& expected,
             const std::map<std::string, std::vector<unsigned char>>& kept = {});
-
-// The regular files of a directory with their contents, by name.
-std::map<std::string, std::vector<unsigned char>> Contents(const std::filesystem::path& dir);
 
 // Resident set size of this process [bytes] and the number of its open file descriptors.
 long ResidentBytes();

@@ -77,4 +77,12 @@ std::vector<std::string> FileNames(const fs::path& dir) {
     return names;
 }
 
+std::map<std::string, std::vector<unsigned char>> Contents(const fs::path& dir) {
+    std::map<std::string, std::vector<unsigned char>> files;
+    for (const auto& entry : fs::directory_iterator(dir))
+        if (entry.is_regular_file())
+            files[entry.path().filename().string()] = ReadBytes(entry.path());
+    return files;
+}
+
 } // namespace tarn::test

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -33,5 +34,8 @@ void WriteText(const std::filesystem::path& file, const std::string& text);
 
 // Names of the regular files directly in dir, sorted.
 std::vector<std::string> FileNames(const std::filesystem::path& dir);
+
+// The regular files directly in dir (hidden ones too) with their contents, by name.
+std::map<std::string, std::vector<unsigned char>> Contents(const std::filesystem::path& dir);
 
 } // namespace tarn::test

@@ -105,9 +105,18 @@ TEST_F(Cli, ErrorsEndTheRunWithStatusOneAndTheErrorBoxText) {
     fs::permissions(dir.Path() / "XOHighL44.dbl", fs::perms::owner_read);
     r = Run("--phase linear 500");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nFile access denied.\n");
+    EXPECT_EQ(r.err, "File access denied.\n");
     EXPECT_TRUE(test::ReadText(dir.Path() / "XOHighL44.dbl") == "mine");
-    EXPECT_FALSE(fs::exists(dir.Path() / "XOHighR44.dbl"));
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"XOHighL44.dbl"});
+}
+
+TEST_F(Cli, StoredSettingsThatAreNotTextAreAnErrorNotAnAbort) {
+    const std::string utf16("\xFF\xFE[\0C\0]\0", 8);
+    test::WriteText(dir.Path() / "TarnProject.ini", utf16);
+    const Result r = Run("--phase linear");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Cannot read " + dir.Prefix() + "TarnProject.ini: it is not a text file.\n");
+    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), utf16);
 }
 
 TEST_F(Cli, NoFailureAbortsTheProcess) {

@@ -2,11 +2,15 @@
 // fields, the window's busy and idle states, and the runs that end in an error.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "core/AtomicFile.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
@@ -241,7 +245,7 @@ TEST_F(Driver, OverflowingTextEndsTheRunBeforeAnythingIsStored) {
     window.SetFields("500", "1e39", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{"Floating point overflow."});
     EXPECT_FALSE(fs::exists(dir.Path() / "TarnProject.ini"));
-    EXPECT_FALSE(fs::exists(dir.Path() / "XOLowL44.dbl")); // stale files were removed first
+    EXPECT_EQ(test::ReadText(dir.Path() / "XOLowL44.dbl"), "stale"); // nothing was touched
     EXPECT_EQ(window.fields[1], "1e39");
     EXPECT_TRUE(window.messages.empty());
     ExpectIdle();
@@ -265,13 +269,11 @@ TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
     fs::permissions(blocked, fs::perms::owner_read);
     EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
     ExpectIdle();
-    // What was written before the error stays; every file present is complete.
-    EXPECT_EQ(test::FileNames(dir.Path()),
-              Sorted({"TarnProject.ini", "XOLowL44.dbl", "XOLowR44.dbl", "XOMidL44.dbl",
-                      "XOMidR44.dbl"}));
+    // The run ends before its commit: nothing else appears, no field is emptied.
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"XOMidR44.dbl"});
     EXPECT_TRUE(test::ReadText(blocked) == "keep"); // never print a coefficient file
-    EXPECT_EQ(fs::file_size(dir.Path() / "XOMidL44.dbl"), 524288u);
     EXPECT_TRUE(window.messages.empty());
+    EXPECT_TRUE(window.filesWritten.empty());
 
     // The next run starts afresh.
     fs::permissions(blocked, fs::perms::owner_all);
@@ -279,6 +281,143 @@ TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
     EXPECT_TRUE(Press().empty());
     EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"});
     EXPECT_EQ(fs::file_size(blocked), 524288u);
+}
+
+// ---------------------------------------------------------------------------------------
+// A run is all or nothing
+
+class AllOrNothing : public Driver {
+  protected:
+    // A three-way design in the project: every file of it, for the comparison after a run
+    // that must not change it.
+    std::map<std::string, std::vector<unsigned char>> OldDesign() {
+        window.SetFields("800", "3000", "", "");
+        EXPECT_TRUE(Press().empty());
+        window.errors.clear();
+        window.messages.clear();
+        window.filesWritten.clear();
+        return test::Contents(dir.Path());
+    }
+    void ExpectUnchanged(const std::map<std::string, std::vector<unsigned char>>& old) {
+        EXPECT_EQ(test::Contents(dir.Path()), old);
+        EXPECT_TRUE(window.filesWritten.empty());
+        EXPECT_TRUE(window.messages.empty());
+        ExpectIdle();
+    }
+};
+
+TEST_F(AllOrNothing, FrequenciesMustRiseAndStayBelowHalfTheSampleRate) {
+    const auto old = OldDesign();
+    struct Case {
+        std::vector<std::string> fields;
+        bool rate48;
+        std::string error; // empty: the run goes ahead
+    };
+    const std::vector<Case> cases = {
+        {{"3000", "500", "80", ""},
+         false,
+         "Frequency 2 (500 Hz) must be above frequency 1 (3000 Hz)."},
+        {{"500", "500", "", ""}, false, "Frequency 2 (500 Hz) must be above frequency 1 (500 Hz)."},
+        {{"80", "500", "3000", "30000"},
+         false,
+         "Frequency 4 (30000 Hz) must be below half the sample rate (22050 Hz)."},
+        {{"1e9", "", "", ""},
+         false,
+         "Frequency 1 (1e+09 Hz) must be below half the sample rate (22050 Hz)."},
+        {{"100,5", "24000", "", ""},
+         true,
+         "Frequency 2 (24000 Hz) must be below half the sample rate (24000 Hz)."},
+        {{"80", "2,5e3", "2000", ""},
+         false,
+         "Frequency 3 (2000 Hz) must be above frequency 2 (2500 Hz)."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        window.SetFields(c.fields[0], c.fields[1], c.fields[2], c.fields[3]);
+        window.radio48 = c.rate48;
+        EXPECT_EQ(Press(), std::vector<std::string>{c.error});
+        window.errors.clear();
+        EXPECT_EQ(window.fields[3], c.fields[3]); // the fields keep their texts
+        ExpectUnchanged(old);
+    }
+    // Fields past the first unusable one take no part, and the top of the range is usable.
+    window.radio48 = false;
+    window.SetFields("22049", "", "100", "");
+    EXPECT_TRUE(Press().empty());
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+}
+
+TEST_F(AllOrNothing, ABusyProjectIsLeftAloneOrWaitedFor) {
+    const auto old = OldDesign();
+    auto other = std::make_unique<Directory>(dir.Path()); // another process's run
+    ASSERT_EQ(other->TryLock(), Directory::Lock::Held);
+    window.SetFields("500", "", "", "");
+    const std::string busy =
+        "Project " + dir.Path().string() + " is busy (another calculation is running).";
+    EXPECT_EQ(Press(), std::vector<std::string>{busy});
+    window.errors.clear();
+    EXPECT_EQ(window.fields[0], "500");
+    ExpectUnchanged(old);
+
+    // Waited for, a run that ends in time is no obstacle.
+    window.busyWait = std::chrono::seconds(10);
+    std::thread ends([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        other.reset();
+    });
+    EXPECT_TRUE(Press().empty());
+    ends.join();
+    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 2-way XO done"});
+}
+
+TEST_F(AllOrNothing, AStoppedRunChangesNothing) {
+    const auto old = OldDesign();
+    window.SetFields("100", "800", "2500", "9000");
+    int pumps = 0;
+    window.onPump = [&] { window.interrupted = ++pumps > 6; };
+    EXPECT_EQ(Press(), std::vector<std::string>{"Calculation interrupted."});
+    window.errors.clear();
+    EXPECT_EQ(window.fields[3], "9000");
+    ExpectUnchanged(old);
+}
+
+TEST_F(AllOrNothing, TemporaryFilesOfDeadRunsGoButNoOthers) {
+    const std::vector<std::string> dead = {".tarn-XOLowL44.dbl-0123456789ab.tmp",
+                                           ".tarn-TarnProject.ini-0123456789ab.tmp",
+                                           ".tarn-.tarn-commit-0123456789ab.tmp"};
+    const std::vector<std::string> others = {".tarn-notes.txt-0123456789ab.tmp",
+                                             ".tarn-Tarn.ini-0123456789ab.tmp", "XOLowL44.tmp"};
+    for (const auto& name : dead)
+        test::WriteText(dir.Path() / name, "x");
+    for (const auto& name : others)
+        test::WriteText(dir.Path() / name, "x");
+    window.SetFields("500", "", "", "");
+    EXPECT_TRUE(Press().empty());
+    for (const auto& name : dead)
+        EXPECT_FALSE(fs::exists(dir.Path() / name)) << name;
+    for (const auto& name : others)
+        EXPECT_TRUE(fs::exists(dir.Path() / name)) << name;
+}
+
+TEST_F(AllOrNothing, ALinkedSettingsFileIsReplacedNotFollowed) {
+    test::TempDir elsewhere;
+    test::WriteText(elsewhere.Path() / "shared.ini", "[Crossover]\r\nFrequency1=70\r\n");
+    fs::create_symlink(elsewhere.Path() / "shared.ini", dir.Path() / "TarnProject.ini");
+    window.SetFields("500", "", "", "");
+    EXPECT_TRUE(Press().empty());
+    EXPECT_FALSE(fs::is_symlink(dir.Path() / "TarnProject.ini"));
+    EXPECT_EQ(Stored("Frequency1"), "500");
+    EXPECT_EQ(test::ReadText(elsewhere.Path() / "shared.ini"), "[Crossover]\r\nFrequency1=70\r\n");
+}
+
+TEST_F(AllOrNothing, ASettingsFileThatIsNotTextEndsTheRun) {
+    const std::string utf16("\xFF\xFE[\0C\0]\0", 8);
+    test::WriteText(dir.Path() / "TarnProject.ini", utf16);
+    window.SetFields("500", "", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{"Cannot read " + dir.Prefix() +
+                                                "TarnProject.ini: it is not a text file."});
+    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), utf16);
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"TarnProject.ini"});
 }
 
 TEST(DriverRules, NumberOfWays) {

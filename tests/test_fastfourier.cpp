@@ -2,34 +2,23 @@
 // spectra the band designs feed them.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
+#include "tests/DirectDft.h"
 
 namespace tarn {
 namespace {
 
-using Complex = std::complex<long double>;
-
-// X[k] = sum x[m] e^(-2 pi i k m / n), in long double.
-std::vector<Complex> DirectDft(const std::vector<Complex>& x) {
-    const std::size_t n = x.size();
-    const long double pi = 3.141592653589793238462643383279502884L;
-    std::vector<Complex> out(n);
-    for (std::size_t k = 0; k < n; ++k) {
-        Complex sum = 0;
-        for (std::size_t m = 0; m < n; ++m) {
-            const long double angle = -2 * pi * static_cast<long double>((k * m) % n) / n;
-            sum += x[m] * Complex(std::cos(angle), std::sin(angle));
-        }
-        out[k] = sum;
-    }
-    return out;
-}
+using Complex = test::LongComplex;
+using test::DirectDft;
 
 std::vector<double> RandomValues(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);
@@ -46,6 +35,88 @@ long double MaxAbs(const std::vector<Complex>& v) {
         m = std::max(m, std::abs(c));
     return m;
 }
+
+// The real transforms written loop by loop as defined, with the twiddle recurrence walked
+// butterfly group by butterfly group: the bits the workspace transforms must deliver.
+namespace literal {
+
+void SplitFft(std::vector<double>& re, std::vector<double>& im, std::int32_t n) {
+    for (std::int32_t i = 1, j = n / 2; i <= n - 2; ++i) {
+        if (i < j) {
+            std::swap(re[i], re[j]);
+            std::swap(im[i], im[j]);
+        }
+        std::int32_t k = n / 2;
+        for (; k <= j; k /= 2)
+            j -= k;
+        j += k;
+    }
+    for (std::int32_t h = 1; h < n; h *= 2) {
+        const double pi = 3.14159265358979323846, wr = std::cos(pi / h), wi = -std::sin(pi / h);
+        double ur = 1.0, ui = 0.0;
+        for (std::int32_t j = 0; j < h; ++j) {
+            for (std::int32_t i = j; i <= n - 1; i += 2 * h) {
+                const double tr = re[i + h] * ur - im[i + h] * ui;
+                const double ti = re[i + h] * ui + im[i + h] * ur;
+                re[i + h] = re[i] - tr;
+                im[i + h] = im[i] - ti;
+                re[i] = re[i] + tr;
+                im[i] = im[i] + ti;
+            }
+            const double next = ur * wr - ui * wi;
+            ui = ur * wi + ui * wr;
+            ur = next;
+        }
+    }
+}
+
+void InverseRealFft(std::vector<double>& re, std::vector<double>& im) {
+    const std::int32_t n = static_cast<std::int32_t>(re.size()), h = n / 2;
+    for (std::int32_t k = h + 1; k < n; ++k) {
+        re[k] = re[n - k];
+        im[k] = -im[n - k];
+    }
+    for (std::int32_t k = 0; k < n; ++k)
+        re[k] = re[k] + im[k];
+    for (std::int32_t i = 0; i < h; ++i) {
+        re[i] = re[2 * i];
+        im[i] = re[2 * i + 1];
+    }
+    SplitFft(re, im, h);
+    for (std::int32_t i = 1; i < n / 4; ++i) {
+        const std::int32_t m = h - i, ip2 = i + h, ipm = m + h;
+        re[ip2] = (im[i] + im[m]) / 2;
+        re[ipm] = re[ip2];
+        im[ip2] = -(re[i] - re[m]) / 2;
+        im[ipm] = -im[ip2];
+        re[i] = (re[i] + re[m]) / 2;
+        re[m] = re[i];
+        im[i] = (im[i] - im[m]) / 2;
+        im[m] = -im[i];
+    }
+    re[3 * n / 4] = im[n / 4];
+    re[h] = im[0];
+    im[3 * n / 4] = im[h] = im[n / 4] = im[0] = 0.0;
+    // The last stage over all n points.
+    const double pi = 3.14159265358979323846, wr = std::cos(pi / h), wi = -std::sin(pi / h);
+    double ur = 1.0, ui = 0.0;
+    for (std::int32_t j = 0; j < h; ++j) {
+        const double tr = re[j + h] * ur - im[j + h] * ui, ti = re[j + h] * ui + im[j + h] * ur;
+        re[j + h] = re[j] - tr;
+        im[j + h] = im[j] - ti;
+        re[j] = re[j] + tr;
+        im[j] = im[j] + ti;
+        const double next = ur * wr - ui * wi;
+        ui = ur * wi + ui * wr;
+        ur = next;
+    }
+    for (std::int32_t m = 0; m < n; ++m) {
+        re[m] = (re[m] + im[m]) / n;
+        im[m] = 0.0;
+    }
+}
+
+} // namespace literal
 
 class FastFourierTest : public ::testing::Test {
   protected:
@@ -224,6 +295,26 @@ TEST_F(FastFourierTest, PolarToRectConvertsLowerHalfOnlyAndFollowsChangedPhases)
         for (std::int32_t k = 33; k < 64; ++k) {
             EXPECT_EQ(SpecRe[k], magnitude[k]);
             EXPECT_EQ(SpecIm[k], phase[k] * 1000.0);
+        }
+    }
+}
+
+// Every step of the workspace transforms is defined down to the operation, so that the
+// coefficient files stay the same bits whatever the kernel does to be fast.
+TEST_F(FastFourierTest, InverseRealFftEqualsTheLiteralStepsBitForBit) {
+    for (std::int32_t n : {2, 4, 8, 64, 4096}) {
+        AllocSpectrum(n);
+        const auto re = RandomValues(n, 17 * n), im = RandomValues(n, 19 * n);
+        std::copy(re.begin(), re.end(), SpecRe.begin());
+        std::copy(im.begin(), im.end(), SpecIm.begin());
+        std::vector<double> literalRe = re, literalIm = im;
+        InverseRealFFT();
+        literal::InverseRealFft(literalRe, literalIm);
+        for (std::int32_t m = 0; m < n; ++m) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(SpecRe[m]),
+                      std::bit_cast<std::uint64_t>(literalRe[m]))
+                << "n=" << n << " m=" << m;
+            ASSERT_EQ(SpecIm[m], 0.0);
         }
     }
 }

@@ -1,26 +1,32 @@
 // Injected file-system faults, end to end through the driver and tarn-cli: the project
 // directory going away, blocked targets, a full disk, a read-only file system, too many
 // open files, failing write/close/fsync/rename, and unwritable settings files. Whatever
-// happens, the user sees the error's message, the window is idle again, no temporary file
-// stays, and every file under a coefficient name is complete (or the untouched old one).
+// happens before a run's commit, the user sees the error's message, the window is idle
+// again, and the project holds its earlier design byte for byte with no temporary file.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include "core/AtomicFile.h"
+#include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
@@ -67,6 +73,9 @@ class Tmpfs {
     bool Mounted() const { return mounted_; }
     bool MakeReadOnly() const {
         return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    bool MakeWritable() const {
+        return ::mount(nullptr, where_.c_str(), nullptr, MS_REMOUNT, nullptr) == 0;
     }
 
   private:
@@ -169,15 +178,40 @@ class Faults : public ::testing::Test {
         return picture;
     }
 
+    // The coefficient files the running calculation has written so far, not yet under
+    // their names.
+    std::size_t Staged() const {
+        std::size_t n = 0;
+        std::error_code ec;
+        for (fs::directory_iterator it(project, ec), end; !ec && it != end; it.increment(ec)) {
+            const auto target = TemporaryTarget(it->path().filename().string());
+            n += target && test::IsCoefficientName(*target);
+        }
+        return n;
+    }
+
     // Runs action at the first pump after `files` coefficient files have been written
     // (the design of the next band pumps before its file is written).
     void AtPumpAfterFiles(std::size_t files, std::function<void()> action) {
         window.onPump = [this, files, action, done = false]() mutable {
-            if (!done && window.filesWritten.size() >= files) {
+            if (!done && Staged() >= files) {
                 done = true;
                 action();
             }
         };
+    }
+
+    // Puts an earlier design into the project (a three-way set and its settings) and
+    // returns every file of the project, for the comparison after a failed run.
+    Files OldDesign() {
+        HeadlessWindow earlier;
+        earlier.SetFields("800", "3000", "", "");
+        earlier.minimumPhase = false;
+        {
+            ScopedWindow earlierWindow(earlier);
+            XOButtonClick();
+        }
+        return test::Contents(project);
     }
 
     test::TempDir root;
@@ -217,25 +251,24 @@ TEST_F(Faults, ProjectDirectoryRemovedBeforeOrDuringTheRun) {
         ExpectIdle();
         EXPECT_FALSE(fs::exists(project)); // never created again
         EXPECT_EQ(Outside(test::PictureOf(root.Path())), outside);
-        EXPECT_EQ(window.filesWritten.size(), c.afterFiles);
-        // The unusable fourth field is emptied only once the settings are stored.
-        EXPECT_EQ(window.fields[3], c.afterFiles == 0 ? "x" : "");
+        EXPECT_TRUE(window.filesWritten.empty());
+        // The unusable fourth field is emptied only when the run commits.
+        EXPECT_EQ(window.fields[3], "x");
     }
 }
 
 TEST_F(Faults, ProjectDirectoryReplacedDuringTheRun) {
     window.SetFields("300", "1200", "5000", "");
-    const Files expected = CleanRun();
-    // Removed and made afresh (by another program) after the first band: the later bands
-    // land complete in the new directory.
+    // Removed and made afresh (by another program) after the first band: the run belongs to
+    // the directory it opened and ends, leaving the new one to the other program.
     AtPumpAfterFiles(2, [&] {
         fs::remove_all(project);
         fs::create_directory(project);
+        test::WriteText(project / "theirs", "x");
     });
-    EXPECT_TRUE(Press().empty());
-    EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 4-way XO done"});
-    EXPECT_TRUE(test::BrokenFiles(project, expected).empty());
-    EXPECT_EQ(test::FileNames(project).size(), 6u);
+    EXPECT_EQ(Press(), std::vector<std::string>{"Invalid filename."});
+    ExpectIdle();
+    EXPECT_EQ(test::Contents(project), (Files{{"theirs", {'x'}}}));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -243,16 +276,15 @@ TEST_F(Faults, ProjectDirectoryReplacedDuringTheRun) {
 
 TEST_F(Faults, BlockedTargetsEndTheRunAndStayUntouched) {
     struct Case {
-        const char* name;  // the blocked coefficient file
-        bool directory;    // a directory stands there, else a read-only file
-        bool rate48;       // 48000 Hz, 32-bit files
-        std::size_t files; // files written before it
+        const char* name; // the blocked coefficient file
+        bool directory;   // a directory stands there, else a read-only file
+        bool rate48;      // 48000 Hz, 32-bit files
     };
     const std::vector<Case> cases = {
-        {"XOLowL44.dbl", false, false, 0},
-        {"XOHighR44.dbl", false, false, 5},
-        {"XOLowL48.pcm", true, true, 0},
-        {"XOMidR48.pcm", true, true, 3},
+        {"XOLowL44.dbl", false, false},
+        {"XOHighR44.dbl", false, false},
+        {"XOLowL48.pcm", true, true},
+        {"XOMidR48.pcm", true, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -273,10 +305,12 @@ TEST_F(Faults, BlockedTargetsEndTheRunAndStayUntouched) {
         Files kept;
         kept[c.name] = c.directory ? std::vector<unsigned char>{} : test::ReadBytes(blocked);
 
+        const Files before = test::Contents(project);
         EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
         ExpectIdle();
-        EXPECT_EQ(window.filesWritten.size(), c.files);
+        EXPECT_TRUE(window.filesWritten.empty());
         EXPECT_EQ(test::BrokenFiles(project, expected, kept), std::vector<std::string>{});
+        EXPECT_EQ(test::Contents(project), before);
         if (c.directory)
             EXPECT_EQ(test::ReadText(blocked / "inside"), "keep");
         else
@@ -294,12 +328,11 @@ TEST_F(Faults, FileSizeLimitMidRunIsADiskFull) {
     // part of the record, as on a full disk. This runs wherever the tests run.
     LimitGuard limit(RLIMIT_FSIZE);
     const auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
-    const Files expected = CleanRun();
+    const Files old = OldDesign();
     AtPumpAfterFiles(2, [&] { limit.Lower(300000); });
     EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
     ExpectIdle();
-    EXPECT_EQ(window.filesWritten.size(), 2u);
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    EXPECT_EQ(test::Contents(project), old);
 
     // Under the same limit, 32-bit files fit.
     window.onPump = nullptr;
@@ -314,22 +347,20 @@ TEST_F(Faults, FileSizeLimitMidRunIsADiskFull) {
 }
 
 TEST_F(Faults, SmallFileSystemFillsUpMidRun) {
-    window.SetFields("500", "2000", "abc", "");
-    const Files expected = CleanRun();
-    // Room for the settings and the first band's two 512 KiB files, not for a third.
     Tmpfs disk(project, "size=1100k,mode=0755");
     REQUIRE_MOUNT(disk);
+    // Room for the settings and the first band's two 512 KiB files, not for a third.
+    const std::string settings = "[Crossover]\r\nFrequency1=700\r\nX-way-system=2\r\n";
+    test::WriteText(project / "TarnProject.ini", settings);
+    window.SetFields("500", "2000", "abc", "");
     EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
     ExpectIdle();
-    EXPECT_EQ(window.filesWritten.size(), 2u);
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
-    EXPECT_EQ(window.fields[2], ""); // the settings were stored before the bands
+    EXPECT_EQ(test::Contents(project),
+              (Files{{"TarnProject.ini", {settings.begin(), settings.end()}}}));
+    EXPECT_EQ(window.fields[2], "abc"); // fields are emptied only by a commit
 
-    // Full to the last byte before the next run: the settings cannot be stored, and the
+    // Full to the last byte before the next run: the settings cannot be written, and the
     // settings file stays as it was.
-    for (const auto& name : test::FileNames(project))
-        if (name != "TarnProject.ini") fs::remove(project / name);
-    const std::string settings = test::ReadText(project / "TarnProject.ini");
     {
         const int fd = ::open((project / "filler").c_str(), O_WRONLY | O_CREAT, 0644);
         ASSERT_GE(fd, 0);
@@ -338,18 +369,17 @@ TEST_F(Faults, SmallFileSystemFillsUpMidRun) {
         }
         ::close(fd);
     }
-    window.SetFields("500", "2000", "abc", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
     ExpectIdle();
     EXPECT_EQ(test::ReadText(project / "TarnProject.ini"), settings);
-    EXPECT_EQ(window.fields[2], "abc"); // the run ended before emptying fields
+    EXPECT_EQ(window.fields[2], "abc");
     EXPECT_EQ(test::FileNames(project), (std::vector<std::string>{"TarnProject.ini", "filler"}));
 }
 
 TEST_F(Faults, NoFreeInodesMidRun) {
-    const Files expected = CleanRun();
     Tmpfs disk(project, "size=16m,nr_inodes=64,mode=0755");
     REQUIRE_MOUNT(disk);
+    const Files old = OldDesign();
     // Once the settings are stored, the file system runs out of inodes: the temporary file
     // of the next coefficient file cannot be created.
     AtPumpAfterFiles(2, [&] {
@@ -362,33 +392,41 @@ TEST_F(Faults, NoFreeInodesMidRun) {
     });
     EXPECT_EQ(Press(), std::vector<std::string>{"Disk full."});
     ExpectIdle();
-    EXPECT_EQ(window.filesWritten.size(), 2u);
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    Files now = test::Contents(project);
+    std::erase_if(now, [](const auto& file) {
+        return file.first.front() != '.' && file.first.front() <= '9';
+    });
+    EXPECT_EQ(now, old);
 }
 
 TEST_F(Faults, FileSystemTurnsReadOnly) {
-    const Files expected = CleanRun();
     Tmpfs disk(project, "size=16m,mode=0755");
     REQUIRE_MOUNT(disk);
+    const Files old = OldDesign();
     AtPumpAfterFiles(4, [&] { ASSERT_TRUE(disk.MakeReadOnly()); });
     EXPECT_EQ(Press(), std::vector<std::string>{"File access denied."});
     ExpectIdle();
-    EXPECT_EQ(window.filesWritten.size(), 4u);
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    // The design is the old one; the files written before the file system turned can no
+    // longer be removed, and the next run that can does so.
+    Files now = test::Contents(project);
+    EXPECT_EQ(std::erase_if(now, [](const auto& file) { return file.first.front() == '.'; }), 5u);
+    EXPECT_EQ(now, old);
 
     // Read-only from the start: the settings are the first write.
     window.onPump = nullptr;
-    window.SetFields("500", "2000", "", "");
     EXPECT_EQ(Press(), std::vector<std::string>{ProjectIniError(ProjectPath)});
     ExpectIdle();
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+
+    ASSERT_TRUE(disk.MakeWritable());
+    EXPECT_EQ(Press(), std::vector<std::string>{});
+    EXPECT_EQ(test::BrokenFiles(project, CleanRun()), std::vector<std::string>{});
 }
 
 // ---------------------------------------------------------------------------------------
 // Too many open files
 
 TEST_F(Faults, TooManyOpenFilesMidRun) {
-    const Files expected = CleanRun();
+    const Files old = OldDesign();
     LimitGuard limit(RLIMIT_NOFILE);
     std::vector<int> held;
     AtPumpAfterFiles(2, [&] {
@@ -408,16 +446,15 @@ TEST_F(Faults, TooManyOpenFilesMidRun) {
     EXPECT_EQ(Press(), std::vector<std::string>{"Too many open files."});
     EXPECT_GT(heldAtError, 0u);
     ExpectIdle();
-    EXPECT_EQ(window.filesWritten.size(), 2u);
-    EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+    EXPECT_EQ(test::Contents(project), old);
 }
 
 // ---------------------------------------------------------------------------------------
 // Failing calls of the coefficient writer
 
-TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
+TEST_F(Faults, FailingCallsOfTheCoefficientWriterLeaveTheOldDesign) {
     window.minimumPhase = true;
-    const Files expected = CleanRun();
+    const Files old = OldDesign();
     struct Case {
         const char* what;
         int call;
@@ -431,11 +468,12 @@ TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
         {"write: no space", TarnFaultWrite, ENOSPC, -1, 1, "Disk full."},
         {"write: quota", TarnFaultWrite, EDQUOT, -1, 1, "Disk full."},
         {"write: device error", TarnFaultWrite, EIO, -1, 1, "I/O error 29."},
+        {"write: unreachable (101 on Linux)", TarnFaultWrite, ENETUNREACH, -1, 1,
+         "I/O error 1101."},
         {"sync: device error", TarnFaultFsync, EIO, -1, 1, "I/O error 29."},
+        {"sync: no space (deferred)", TarnFaultFsync, ENOSPC, -1, 1, "Disk full."},
         {"close: device error", TarnFaultClose, EIO, -1, 1, "I/O error 29."},
         {"close: no space (deferred)", TarnFaultClose, ENOSPC, -1, 1, "Disk full."},
-        {"rename: device error", TarnFaultRename, EIO, -1, 1, "I/O error 29."},
-        {"rename: denied", TarnFaultRename, EACCES, -1, 1, "File access denied."},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -445,10 +483,27 @@ TEST_F(Faults, FailingWriteCloseOrRenameOfACoefficientFile) {
         EXPECT_EQ(tarn_fault_hits(), c.shortBytes >= 0 ? 2 : 1);
         tarn_fault_disarm();
         ExpectIdle();
-        EXPECT_EQ(window.filesWritten.size(), 3u);
-        EXPECT_FALSE(fs::exists(project / "XOMidR44.dbl"));
-        EXPECT_EQ(test::BrokenFiles(project, expected), std::vector<std::string>{});
+        EXPECT_TRUE(window.filesWritten.empty());
+        EXPECT_EQ(window.fields[1], "2000");
+        EXPECT_EQ(test::Contents(project), old);
     }
+}
+
+TEST_F(Faults, ARenameFailingInsideTheCommitIsFinishedByTheNextRun) {
+    OldDesign();
+    tarn_fault_arm(TarnFaultRename, "XOMidR44", EIO, -1, 0, 1);
+    EXPECT_EQ(Press(), std::vector<std::string>{"I/O error 29."});
+    tarn_fault_disarm();
+    ExpectIdle();
+    // The settings and the files before it are in place; the journal stands for the rest.
+    EXPECT_TRUE(fs::exists(project / "XOMidL44.dbl"));
+    EXPECT_TRUE(window.filesWritten.empty());
+    EXPECT_TRUE(fs::exists(project / ".tarn-commit"));
+
+    window.SetFields("600", "", "", "");
+    EXPECT_EQ(Press(), std::vector<std::string>{});
+    EXPECT_EQ(test::BrokenFiles(project, CleanRun()), std::vector<std::string>{});
+    EXPECT_EQ(test::FileNames(project).size(), 5u);
 }
 
 TEST_F(Faults, PartialAndInterruptedWritesAreCarriedOn) {
@@ -481,7 +536,7 @@ TEST_F(Faults, PartialAndInterruptedWritesAreCarriedOn) {
 // ---------------------------------------------------------------------------------------
 // Unwritable settings files
 
-TEST_F(Faults, UnwritableProjectSettingsEndTheRunBeforeAnyBand) {
+TEST_F(Faults, UnwritableProjectSettingsChangeNothing) {
     const fs::path ini = project / "TarnProject.ini";
     const std::string old = "[Crossover]\r\nFrequency1=80\r\nFilterOrder=4\r\nX-way-system=2\r\n";
     struct Case {
@@ -639,19 +694,17 @@ class CliFaults : public ::testing::Test {
 };
 
 TEST_F(CliFaults, FailingCloseIsReportedWithStatusOne) {
-    const Files expected = Expected({"500", "2000"});
+    ASSERT_EQ(Run({"800"}).status, 0);
+    const Files old = test::Contents(dir.Path());
     const auto r = Run({"500", "2000"}, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
                                          "TARN_FAULT=close:XOMidR44:" + std::to_string(EIO)});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "written: XOLowL44.dbl, XOLowR44.dbl\nI/O error 29.\n");
+    EXPECT_EQ(r.err, "I/O error 29.\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
-    EXPECT_TRUE(fs::exists(dir.Path() / "XOMidL44.dbl"));
-    EXPECT_FALSE(fs::exists(dir.Path() / "XOMidR44.dbl"));
+    EXPECT_EQ(test::Contents(dir.Path()), old);
 }
 
 TEST_F(CliFaults, FileSizeLimitIsADiskFull) {
-    const Files expected = Expected({"500", "2000"});
     // As under "ulimit -f 292": the first coefficient write stores only part of its record.
     const auto r = Run({"500", "2000"}, {}, [] {
         rlimit limit{300000, 300000};
@@ -659,30 +712,202 @@ TEST_F(CliFaults, FileSizeLimitIsADiskFull) {
     });
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err, "Disk full.\n");
-    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
-    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"TarnProject.ini"});
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{});
 }
 
-TEST_F(CliFaults, KilledMidWriteLeavesNoBrokenFileAndTheNextRunCleansUp) {
+TEST_F(CliFaults, KilledMidWriteLeavesTheOldDesignAndTheNextRunCleansUp) {
+    ASSERT_EQ(Run({"800"}).status, 0);
+    const Files old = test::Contents(dir.Path());
     const Files expected = Expected({"500", "2000"});
     const auto r =
         Run({"500", "2000"}, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
                               "TARN_FAULT=crash:XOMidL44:" + std::to_string(SIGKILL) + ":100000"});
     EXPECT_EQ(r.signal, SIGKILL);
-    // Only the temporary file holds a part; the files under coefficient names are whole.
-    EXPECT_EQ(test::BrokenFiles(dir.Path(), expected).size(), 1u);
+    // The old design is there byte for byte, beside what the killed run had written.
+    Files now = test::Contents(dir.Path());
     std::size_t temporary = 0;
-    for (const auto& name : test::FileNames(dir.Path()))
-        if (name.starts_with(".tarn-XOMidL44.dbl-")) {
+    for (auto it = now.begin(); it != now.end();)
+        if (TemporaryTarget(it->first)) {
             ++temporary;
-            EXPECT_EQ(fs::file_size(dir.Path() / name), 100000u);
+            it = now.erase(it);
+        } else {
+            ++it;
         }
-    EXPECT_EQ(temporary, 1u);
+    EXPECT_EQ(temporary, 4u); // the settings, the Low band and part of XOMidL44
+    EXPECT_EQ(now, old);
 
     const auto again = Run({"500", "2000"});
     EXPECT_EQ(again.status, 0) << again.err;
     EXPECT_EQ(test::BrokenFiles(dir.Path(), expected), std::vector<std::string>{});
     EXPECT_EQ(test::FileNames(dir.Path()).size(), 7u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Runs of tarn-cli killed, stopped, or side by side on one project
+
+class CliRuns : public CliFaults {
+  protected:
+    // Every file a clean run of these arguments leaves in a project, settings included.
+    Files Design(const std::vector<std::string>& arguments) {
+        test::TempDir clean;
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        EXPECT_EQ(test::RunProcess(argv, clean.Path()).status, 0);
+        return test::Contents(clean.Path());
+    }
+    void Put(const Files& files) {
+        for (const auto& entry : fs::directory_iterator(dir.Path()))
+            fs::remove_all(entry.path());
+        for (const auto& [name, bytes] : files)
+            test::WriteText(dir.Path() / name, std::string(bytes.begin(), bytes.end()));
+    }
+    std::vector<std::string> Argv(const std::vector<std::string>& arguments) const {
+        std::vector<std::string> argv = {TARN_CLI_PATH, "--phase", "linear"};
+        argv.insert(argv.end(), arguments.begin(), arguments.end());
+        return argv;
+    }
+    // What the next run does first, under the project's lock: finish a commit a killed run
+    // left, remove the temporary files of dead runs.
+    void Recover() {
+        ProjectPath = dir.Prefix();
+        Directory project(dir.Path());
+        ASSERT_EQ(project.TryLock(), Directory::Lock::Held);
+        RecoverFileSet(
+            project,
+            [](std::string_view name) {
+                return name == "TarnProject.ini" || test::IsCoefficientName(std::string(name));
+            },
+            [](const std::vector<std::string>& names) { DeleteOutputs(names); });
+    }
+
+    const std::vector<std::string> oldArguments = {"800", "3000"};
+    const std::vector<std::string> newArguments = {"80", "500", "3000", "8000"};
+};
+
+TEST_F(CliRuns, KilledAtEveryStepOfTheCommitTheNextRunFindsOneDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    // The renames of a five-way commit: the journal, the settings, ten coefficient files.
+    for (int rename = 0; rename < 12; ++rename) {
+        SCOPED_TRACE(rename);
+        Put(old);
+        const auto r =
+            Run(newArguments, {"LD_PRELOAD=" TARN_FAULT_SHIM_PATH,
+                               "TARN_FAULT=crashrename:.tarn-:" + std::to_string(SIGKILL) +
+                                   ":0:" + std::to_string(rename)});
+        EXPECT_EQ(r.signal, SIGKILL);
+        Recover();
+        EXPECT_TRUE(test::Contents(dir.Path()) == (rename == 0 ? old : fresh));
+    }
+}
+
+TEST_F(CliRuns, KilledAtRandomMomentsTheProjectHoldsTheOldOrTheNewDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(test::RunProcess(Argv(newArguments), dir.Path()).status, 0);
+    const auto runTime = std::chrono::steady_clock::now() - start;
+    const unsigned seed = std::random_device{}();
+    RecordProperty("seed", static_cast<int>(seed));
+    std::mt19937 random(seed);
+    std::uniform_int_distribution<long> moment(
+        0, std::chrono::duration_cast<std::chrono::microseconds>(runTime).count() * 5 / 4);
+    int olds = 0, news = 0;
+    for (int i = 0; i < 20; ++i) {
+        Put(old);
+        const long after = moment(random);
+        SCOPED_TRACE("seed " + std::to_string(seed) + ", killed after " + std::to_string(after) +
+                     " us");
+        test::Child child(Argv(newArguments), dir.Path());
+        std::this_thread::sleep_for(std::chrono::microseconds(after));
+        child.Signal(SIGKILL);
+        child.Wait();
+        // Before its commit began the old design is there byte for byte; a journal is
+        // finished by the next run's recovery.
+        if (!fs::exists(dir.Path() / ".tarn-commit")) {
+            Files now = test::Contents(dir.Path());
+            std::erase_if(now, [](const auto& f) { return TemporaryTarget(f.first).has_value(); });
+            EXPECT_TRUE(now == old || now == fresh);
+        }
+        Recover();
+        const Files now = test::Contents(dir.Path());
+        EXPECT_TRUE(now == old || now == fresh);
+        olds += now == old;
+        news += now == fresh;
+    }
+    RecordProperty("old", olds);
+    RecordProperty("new", news);
+}
+
+TEST_F(CliRuns, StoppedWhileWaitingForTheProjectItChangesNothing) {
+    Put(Design(oldArguments));
+    const Files old = test::Contents(dir.Path());
+    Directory other(dir.Path());
+    ASSERT_EQ(other.TryLock(), Directory::Lock::Held);
+    test::Child child(Argv(newArguments), dir.Path());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    child.Signal(SIGTERM);
+    const auto r = child.Wait();
+    EXPECT_EQ(r.signal, SIGTERM);
+    EXPECT_EQ(r.err, "Calculation interrupted.\n");
+    EXPECT_EQ(test::Contents(dir.Path()), old);
+}
+
+TEST_F(CliRuns, ABusyProjectIsWaitedForAFewSecondsThenGivenUp) {
+    Directory other(dir.Path());
+    ASSERT_EQ(other.TryLock(), Directory::Lock::Held);
+    const auto start = std::chrono::steady_clock::now();
+    const auto r = Run(newArguments);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err,
+              "Project " + dir.Path().string() + " is busy (another calculation is running).\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{});
+}
+
+TEST_F(CliRuns, TwoRunsOnOneProjectLeaveOneWholeDesign) {
+    const Files old = Design(oldArguments), fresh = Design(newArguments);
+    for (const bool same : {true, false})
+        for (int i = 0; i < 4; ++i) {
+            SCOPED_TRACE(same ? "same design" : "different designs");
+            Put({});
+            test::Child first(Argv(newArguments), dir.Path());
+            test::Child second(Argv(same ? newArguments : oldArguments), dir.Path());
+            const auto a = first.Wait(), b = second.Wait();
+            for (const auto& r : {a, b})
+                EXPECT_TRUE(r.status == 0 || r.err.ends_with("is busy (another calculation is "
+                                                             "running).\n"))
+                    << r.status << " " << r.err;
+            const Files now = test::Contents(dir.Path());
+            EXPECT_TRUE(now == fresh || (!same && now == old));
+        }
+}
+
+TEST_F(CliRuns, FilesThatCannotBeCreatedBesideTheirOwnAreWrittenInPlace) {
+    // As in a shared folder of another user whose files are writable: no temporary file can
+    // be created, so the run writes over the files themselves.
+    Put(Design(oldArguments));
+    std::map<std::string, ino_t> inodes;
+    for (const auto& entry : fs::directory_iterator(dir.Path())) {
+        struct stat st {};
+        ::stat(entry.path().c_str(), &st);
+        inodes[entry.path().filename().string()] = st.st_ino;
+    }
+    const std::vector<std::string> environment = {
+        "LD_PRELOAD=" TARN_FAULT_SHIM_PATH, "TARN_FAULT=create:.tarn-:" + std::to_string(EACCES)};
+    const auto r = Run({"500", "2000"}, environment);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(test::Contents(dir.Path()), Design({"500", "2000"}));
+    for (const auto& [name, inode] : inodes) {
+        struct stat st {};
+        ::stat((dir.Path() / name).c_str(), &st);
+        EXPECT_EQ(st.st_ino, inode) << name;
+    }
+    // A band whose file is not there yet cannot be written: nothing is.
+    const Files before = test::Contents(dir.Path());
+    const auto more = Run({"80", "500", "2000"}, environment);
+    EXPECT_EQ(more.status, 1);
+    EXPECT_EQ(more.err, "File access denied.\n");
+    EXPECT_EQ(test::Contents(dir.Path()), before);
 }
 
 } // namespace

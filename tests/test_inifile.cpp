@@ -277,9 +277,35 @@ TEST_F(IniFileTest, TextsAreStoredAsWindows1252) {
     ini.WriteString("Grüße", "Öl", "1");
     EXPECT_EQ(ini.ReadString("GRÜSSE", "öl", "d"), "d");
     EXPECT_EQ(ini.ReadString("GRÜßE", "öl", "d"), "1");
-    // Outside the code page: a visible replacement, the rest of the text kept.
-    ini.WriteString("S", "k", "a日本b");
-    EXPECT_EQ(ini.ReadString("S", "k", ""), "a??b");
+}
+
+TEST_F(IniFileTest, TextsWindows1252CannotHoldAreStoredAsUtf8AndReadBackAsWritten) {
+    IniFile ini(PathOf("a.ini"));
+    struct Case {
+        const char* what;
+        std::string value;
+        std::string stored; // the bytes of the value in the file
+    };
+    const std::vector<Case> cases = {
+        {"Cyrillic", "/home/\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD/",
+         "/home/\xD0\xB8\xD0\xB2\xD0\xB0\xD0\xBD/"},
+        {"CJK beside Latin-1", "\xC3\xA4\xE6\x97\xA5", "\xC3\xA4\xE6\x97\xA5"},
+        {"Latin-1 only", "\xC3\xA4", "\xE4"},
+        // In Windows-1252 these two characters would read back as the UTF-8 of an "a umlaut".
+        {"Windows-1252 that reads as UTF-8", "\xC3\x83\xC2\xA4", "\xC3\x83\xC2\xA4"},
+        {"invalid UTF-8 and a NUL", std::string("a\xFF\0b", 4), "a??b"},
+    };
+    for (const Case& c : cases) {
+        ini.WriteString("S", "k", c.value);
+        EXPECT_EQ(Get("a.ini"), "[S]\r\nk=" + c.stored + "\r\n") << c.what;
+        EXPECT_EQ(ini.ReadString("S", "k", ""), c.stored == "a??b" ? "a??b" : c.value) << c.what;
+    }
+    // A UTF-8 byte-order mark is no part of the first line, and its file takes UTF-8.
+    Put("bom.ini", "\xEF\xBB\xBF[S]\r\nk=\xC3\xA4\r\n");
+    IniFile bom(PathOf("bom.ini"));
+    EXPECT_EQ(bom.ReadString("S", "k", ""), "\xC3\xA4");
+    bom.WriteString("S", "j", "\xC3\xB6");
+    EXPECT_EQ(Get("bom.ini"), "\xEF\xBB\xBF[S]\r\nk=\xC3\xA4\r\nj=\xC3\xB6\r\n");
 }
 
 TEST(Cp1252, FullTableRoundTrips) {
@@ -371,22 +397,41 @@ TEST_F(IniFileTest, AWriteKeepsPermissionsAndSymbolicLinks) {
     EXPECT_EQ(EntryCount(), 2u);
 }
 
-TEST_F(IniFileTest, ArbitraryBytesAndHugeValues) {
+TEST_F(IniFileTest, AFileThatIsNotTextIsAnErrorAndStaysAsItIs) {
     using namespace std::string_literals;
-    // NUL bytes and stray bytes are ordinary characters of a line.
-    const std::string text = "[T]\0x\r\n[S]\nk=a\0b\xFF\nj=\x01\r\n"s;
+    const std::vector<std::string> files = {
+        "[T]\0x\r\n[S]\nk=a\xFF\n"s,
+        "\xFF\xFE[\0S\0]\0\r\0\n\0"s, // UTF-16, as some editors save
+        "\xFE\xFF\0[\0S\0]"s,
+    };
+    for (const std::string& text : files) {
+        Put("a.ini", text);
+        IniFile ini(PathOf("a.ini"));
+        EXPECT_THROW(ini.ReadString("S", "k", ""), IniReadError);
+        EXPECT_THROW(ini.WriteString("S", "k", "2"), IniReadError);
+        EXPECT_EQ(Get("a.ini"), text);
+        EXPECT_EQ(EntryCount(), 1u);
+    }
+}
+
+TEST_F(IniFileTest, StrayBytesAndHugeValues) {
+    const std::string text = "[T]\x01x\r\n[S]\nk=a\x7F"
+                             "b\xFF\nj=\x01\r\n";
     Put("a.ini", text);
     IniFile ini(PathOf("a.ini"));
-    EXPECT_EQ(ini.ReadString("S", "k", ""), "a\0bÿ"s);
+    EXPECT_EQ(ini.ReadString("S", "k", ""), "a\x7F"
+                                            "b\xC3\xBF");
     EXPECT_EQ(ini.ReadString("t", "k", "d"), "d");
     ini.WriteString("S", "j", "2");
-    const std::string written = "[T]\0x\r\n[S]\nk=a\0b\xFF\nj=2\r\n"s;
+    const std::string written = "[T]\x01x\r\n[S]\nk=a\x7F"
+                                "b\xFF\nj=2\r\n";
     EXPECT_EQ(Get("a.ini"), written);
 
     // Ten megabytes in one line, written and read: must stay linear.
     const std::string big(10 * 1024 * 1024, 'v');
     ini.WriteString("Big", "value", big);
     EXPECT_EQ(ini.ReadString("Big", "value", ""), big.substr(0, 2047));
+    EXPECT_EQ(ini.ReadUncut("Big", "value"), big);
     ini.WriteString("Big", "after", "1");
     EXPECT_EQ(ini.ReadString("Big", "after", ""), "1");
     EXPECT_EQ(Get("a.ini"), written + "[Big]\r\nvalue=" + big + "\r\nafter=1\r\n");

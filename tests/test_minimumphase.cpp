@@ -19,6 +19,7 @@
 #include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
 #include "spectral/MinimumPhase.h"
+#include "tests/DirectDft.h"
 #include "tests/MinimumPhaseOracle.h"
 
 namespace tarn {
@@ -233,21 +234,16 @@ std::vector<TComplex> RandomComplex(std::int32_t count, unsigned seed) {
     return data;
 }
 
-// The DFT in long double, straight from its definition.
-std::vector<std::complex<long double>> DirectDft(const std::vector<TComplex>& x, int sign,
-                                                 bool scale) {
-    const std::size_t count = x.size();
-    const long double turn = (sign > 0 ? -2.0L : 2.0L) * std::numbers::pi_v<long double>;
-    std::vector<std::complex<long double>> out(count);
-    for (std::size_t k = 0; k < count; ++k) {
-        std::complex<long double> sum = 0.0L;
-        for (std::size_t m = 0; m < count; ++m) {
-            const long double a = turn * static_cast<long double>((k * m) % count) / count;
-            sum += std::complex<long double>(x[m].Re, x[m].Im) *
-                   std::complex<long double>(std::cos(a), std::sin(a));
-        }
-        out[k] = scale ? sum / static_cast<long double>(count) : sum;
-    }
+// The DFT of the conversion's complex records, forward for sign > 0, scaled by 1/count on
+// request.
+std::vector<test::LongComplex> DirectDft(const std::vector<TComplex>& x, int sign, bool scale) {
+    std::vector<test::LongComplex> in;
+    for (const TComplex& c : x)
+        in.emplace_back(c.Re, c.Im);
+    std::vector<test::LongComplex> out = test::DirectDft(in, sign > 0 ? -1 : +1);
+    if (scale)
+        for (test::LongComplex& c : out)
+            c /= static_cast<long double>(x.size());
     return out;
 }
 

@@ -368,6 +368,42 @@ TEST_F(CoefficientFiles, ShortWriteIsADiskFullAndLeavesNoPartialFile) {
     EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"XOLowL44.dbl"});
 }
 
+TEST(InOutMessages, EverySystemErrorHasItsCode) {
+    struct Case {
+        int error;
+        FileStep step;
+        int code;
+    };
+    const std::vector<Case> cases = {
+        {ENOENT, FileStep::Open, 3},
+        {ENOENT, FileStep::Create, 3},
+        {ENOENT, FileStep::Rename, 2},
+        {ENOENT, FileStep::Sync, 2},
+        {ENAMETOOLONG, FileStep::Open, 3},
+        {ENOTDIR, FileStep::Create, 3},
+        {EINVAL, FileStep::Rename, 3},
+        {EMFILE, FileStep::Create, 4},
+        {ENFILE, FileStep::Open, 4},
+        {EACCES, FileStep::Create, 5},
+        {EPERM, FileStep::Rename, 5},
+        {EROFS, FileStep::Create, 5},
+        {EISDIR, FileStep::Create, 5},
+        {ENOSPC, FileStep::Write, 101},
+        {EFBIG, FileStep::Write, 101},
+        {EDQUOT, FileStep::Close, 101},
+        {0, FileStep::Write, 101},
+        {EIO, FileStep::Sync, 29},
+        // Errors with another meaning whose numbers are those codes on Linux.
+        {ESRCH, FileStep::Write, 1003},
+        {ENETUNREACH, FileStep::Write, 1101},
+        {ESPIPE, FileStep::Write, 1029},
+        {ELOOP, FileStep::Open, 1040},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(InOutCode(AtomicFileError(c.step, c.error)), c.code) << c.error;
+    EXPECT_STREQ(InOutError(1101).what(), "I/O error 1101");
+}
+
 TEST(InOutMessages, CodesAndTexts) {
     EXPECT_STREQ(InOutError(2).what(), "File not found");
     EXPECT_STREQ(InOutError(4).what(), "Too many open files");
@@ -438,17 +474,15 @@ TEST(DeleteOutputs, RemovesEveryRateAndFormatButNothingElse) {
     TempDir dir;
     ProjectPath = dir.Prefix();
     const std::vector<std::string> stale = {
-        "XOL44.dbl",       "XOR48.pcm",
-        "XOSubL44.pcm",    "XOSubR48.dbl",
-        "XOLowL44.dbl",    "XOLowR48.pcm",
-        "XOLowMidL48.dbl", "XOLowMidR44.pcm",
-        "XOMidL44.dbl",    "XOMidR48.dbl",
-        "XOHighL48.pcm",   "XOHighR44.dbl",
-        "TestFilter.pcm",  ".tarn-XOLowL44.dbl-0123456789ab.tmp",
-        "XOLowL44.wav",    "XOLowL96.dbl",
-        "XOHighR192.wav",  "XOSubL176.pcm"};
-    const std::vector<std::string> kept = {"TarnProject.ini", "XOLowL22.dbl", "XOLowL44.flac",
-                                           "notes.txt", "xolowl44.dbl"};
+        "XOL44.dbl",      "XOR48.pcm",       "XOSubL44.pcm",    "XOSubR48.dbl", "XOLowL44.dbl",
+        "XOLowR48.pcm",   "XOLowMidL48.dbl", "XOLowMidR44.pcm", "XOMidL44.dbl", "XOMidR48.dbl",
+        "XOHighL48.pcm",  "XOHighR44.dbl",   "TestFilter.pcm",  "XOLowL44.wav", "XOLowL96.dbl",
+        "XOHighR192.wav", "XOSubL176.pcm"};
+    // Temporary files are a running calculation's: only one that holds the project's lock
+    // may remove them (the driver's recovery).
+    const std::vector<std::string> kept = {
+        "TarnProject.ini", "XOLowL22.dbl", "XOLowL44.flac",
+        "notes.txt",       "xolowl44.dbl", ".tarn-XOLowL44.dbl-0123456789ab.tmp"};
     for (const auto& name : stale)
         test::WriteText(dir.Path() / name, "x");
     for (const auto& name : kept)

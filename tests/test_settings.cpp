@@ -103,8 +103,12 @@ TEST_F(SettingsTest, AnUnusableStoredDirectoryFallsBackAndIsReplaced) {
         "[Project]\r\nProjectDir=" + root_ + "/afile\r\n",
         "[Project]\r\nProjectDir=" + root_ + "/afile/\r\n",
     };
-    for (const std::string& stored : cases) {
-        SCOPED_TRACE(stored);
+    std::vector<std::string> all(std::begin(cases), std::end(cases));
+    // Too long to have been stored by the program: cut to what a buffer holds it would name
+    // the scratch directory, which must not receive the files.
+    all.push_back("[Project]\r\nProjectDir=" + root_ + "/" + std::string(2100, 'x') + "/\r\n");
+    for (const std::string& stored : all) {
+        SCOPED_TRACE(stored.substr(0, 80));
         Put(TarnIni(), stored);
         HeadlessWindow w;
         ASSERT_TRUE(Load(w));
@@ -280,6 +284,28 @@ TEST_F(ProjectClickTest, TheSeparatorIsAppendedUnconditionally) {
     EXPECT_EQ(window_.fields[0], "120");
 }
 
+TEST_F(ProjectClickTest, APathTooLongToBeStoredWholeIsRefused) {
+    const std::string chosen = root_ + "/" + std::string(200, 'd') + "/" + std::string(2000, 'p');
+    window_.chooserAnswers.push_back(chosen);
+    EXPECT_FALSE(Click(window_));
+    EXPECT_EQ(window_.errors,
+              std::vector<std::string>{"The project path is longer than the 2047 characters the "
+                                       "settings can hold."});
+    EXPECT_FALSE(fs::exists(root_ + "/" + std::string(200, 'd')));
+    ExpectUnchanged(StoredDefault());
+}
+
+TEST_F(SettingsTest, ATarnIniThatIsNotTextIsReportedAndKept) {
+    const std::string utf16("\xFF\xFE[\0P\0]\0", 8);
+    Put(TarnIni(), utf16);
+    HeadlessWindow w;
+    EXPECT_FALSE(Load(w));
+    EXPECT_EQ(w.errors,
+              std::vector<std::string>{"Cannot read " + TarnIni() + ": it is not a text file."});
+    EXPECT_EQ(ProjectPath, DefaultProject()); // never the working directory
+    EXPECT_EQ(Get(TarnIni()), utf16);
+}
+
 TEST_F(ProjectClickTest, AnEmptyConfirmedNameFails) {
     window_.chooserAnswers.push_back(std::string());
     EXPECT_FALSE(Click(window_));
@@ -333,6 +359,7 @@ TEST_F(SettingsTest, CalculationsAndProjectsSurviveARestart) {
     second.chooserAnswers.push_back(other);
     second.minimumPhase = false;
     second.fields[1] = "500";
+    second.fields[3] = "9000";
     second.filterOrderText = "3";
     ASSERT_TRUE(Click(second));
     {
@@ -595,7 +622,7 @@ TEST(ProjectSettingsTest, StoresEveryKeyInItsOrderAndReadsBackTheDesign) {
     design.frequencies = {"80", "", "1,5e3", "x"};
     design.filterOrder = 7;
     design.ways = 2;
-    design.Store(file);
+    test::WriteText(dir.Path() / "TarnProject.ini", design.StoredText(file));
     EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"),
               "[Crossover]\r\nFrequency1=80\r\nFrequency2=\r\nFrequency3=1,5e3\r\n"
               "Frequency4=x\r\nFilterOrder=7\r\nX-way-system=2\r\n");
@@ -619,7 +646,7 @@ TEST(ProjectSettingsTest, NewKeysAppearOnlyOnceTheyLeaveTheirDefaults) {
     ProjectSettings design;
     design.frequencies = {"80", "", "", ""};
     design.ways = 2;
-    design.Store(file);
+    test::WriteText(dir.Path() / "TarnProject.ini", design.StoredText(file));
     EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), partsOnly);
 
     // Every new key away from its default, then read back.
@@ -631,7 +658,7 @@ TEST(ProjectSettingsTest, NewKeysAppearOnlyOnceTheyLeaveTheirDefaults) {
     design.taps = 6144;
     design.trims["High"] = {-6.5, 0.125, true};
     design.trims["Full"] = {0.0, 0.0, true};
-    design.Store(file);
+    test::WriteText(dir.Path() / "TarnProject.ini", design.StoredText(file));
     const std::string all = test::ReadText(dir.Path() / "TarnProject.ini");
     EXPECT_EQ(all, partsOnly +
                        "SampleRate=all\r\nMinimumPhase=0\r\nPrecision=32\r\nFormat=wav\r\n"
@@ -654,7 +681,7 @@ TEST(ProjectSettingsTest, NewKeysAppearOnlyOnceTheyLeaveTheirDefaults) {
     ProjectSettings plain;
     plain.frequencies = design.frequencies;
     plain.ways = 2;
-    plain.Store(file);
+    test::WriteText(dir.Path() / "TarnProject.ini", plain.StoredText(file));
     const ProjectSettings reloaded = ProjectSettings::Load(file);
     EXPECT_EQ(reloaded.sampleRate, 44100);
     EXPECT_EQ(reloaded.alignment, Alignment::Tarn);
@@ -686,21 +713,57 @@ TEST(ExecutableDirectoryTest, IsTheDirectoryOfThisExecutable) {
     fs::current_path(cwd);
 }
 
-TEST(SettingsDirectoryTest, BesideTheExecutableUnlessThatCannotHoldTheSettings) {
+TEST(SettingsDirectoryTest, BesideTheExecutableWhenThisUserCanUseTheSettingsThere) {
     const char* none = nullptr;
-    // A build tree or a portable copy: the settings stay beside the program.
-    EXPECT_EQ(SettingsDirectory("/opt/tarn/", true, false, "/cfg", "/home/u"), "/opt/tarn/");
-    // A read-only copy that was given its settings keeps using them.
-    EXPECT_EQ(SettingsDirectory("/opt/tarn/", false, true, "/cfg", "/home/u"), "/opt/tarn/");
-    // An installed program the user cannot write beside.
-    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "/cfg", "/home/u"), "/cfg/tarn/");
-    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "/cfg/", "/home/u"), "/cfg/tarn/");
-    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, none, "/home/u"),
-              "/home/u/.config/tarn/");
-    // A relative XDG_CONFIG_HOME is to be ignored, as the XDG rules say.
-    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "cfg", "/home/u"),
-              "/home/u/.config/tarn/");
-    EXPECT_EQ(SettingsDirectory("/usr/bin/", false, false, "", none), "/usr/bin/");
+    struct Case {
+        const char* what;
+        SettingsBeside beside; // has Tarn.ini, it writable, its project writable, dir writable
+        const char* exeDir;
+        const char* xdg;
+        const char* home;
+        const char* expected;
+    };
+    const std::vector<Case> cases = {
+        {"a build tree or a portable copy",
+         {false, false, false, true},
+         "/opt/tarn/",
+         "/cfg",
+         "/home/u",
+         "/opt/tarn/"},
+        {"a read-only copy given its settings",
+         {true, true, true, false},
+         "/opt/tarn/",
+         "/cfg",
+         "/home/u",
+         "/opt/tarn/"},
+        {"another user's Tarn.ini",
+         {true, false, true, true},
+         "/opt/tarn/",
+         "/cfg",
+         "/home/u",
+         "/cfg/tarn/"},
+        {"a project this user cannot write",
+         {true, true, false, true},
+         "/opt/tarn/",
+         none,
+         "/home/u",
+         "/home/u/.config/tarn/"},
+        {"an installed program",
+         {false, false, false, false},
+         "/usr/bin/",
+         "/cfg/",
+         "/home/u",
+         "/cfg/tarn/"},
+        {"a relative XDG_CONFIG_HOME is ignored",
+         {false, false, false, false},
+         "/usr/bin/",
+         "cfg",
+         "/home/u",
+         "/home/u/.config/tarn/"},
+        {"nowhere better", {false, false, false, false}, "/usr/bin/", "", none, "/usr/bin/"},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SettingsDirectory(c.exeDir, c.beside, c.xdg, c.home), c.expected) << c.what;
 }
 
 } // namespace

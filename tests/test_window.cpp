@@ -45,6 +45,7 @@
 #include "app/DesignPanel.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
+#include "core/AtomicFile.h"
 #include "crossover/Tarndef.h"
 #include "project/Driver.h"
 #include "tests/TestSupport.h"
@@ -727,6 +728,25 @@ TEST_F(WindowTest, RunIntoAMissingProjectShowsTheErrorAndLeavesTheWindowIdle) {
     EXPECT_EQ(done.text, "Calculation 2-way XO done");
     for (const char* name : {"XOLowL48.pcm", "XOLowR48.pcm", "XOHighL48.pcm", "XOHighR48.pcm"})
         EXPECT_EQ(QFileInfo(ProjectDir() + name).size(), 65536 * 4) << name;
+}
+
+TEST_F(WindowTest, ACalculationElsewhereOnTheProjectIsReportedAndNothingChanges) {
+    TForm1& form = CreateShown();
+    LinearPhase();
+    Type(form.fg1Edit, "500");
+    tarn::Directory other(tarn::ProjectPath); // tarn-cli, say, running on the same project
+    ASSERT_EQ(other.TryLock(), tarn::Directory::Lock::Held);
+    BoxSeen error;
+    ModalScript script;
+    script.Box(Record(error));
+    QTest::mouseClick(form.XOButton, Qt::LeftButton);
+    EXPECT_TRUE(script.Done());
+    EXPECT_EQ(error.icon, QMessageBox::Critical);
+    std::string dir = tarn::ProjectPath;
+    dir.pop_back();
+    EXPECT_EQ(error.text, Q("Project " + dir + " is busy (another calculation is running)."));
+    EXPECT_EQ(form.fg1Edit->text(), "500");
+    EXPECT_TRUE(QDir(ProjectDir()).entryList(QDir::Files | QDir::Hidden).isEmpty());
 }
 
 TEST_F(WindowTest, SecondClickAndProjectDuringARunDoNothing) {
