@@ -14,8 +14,7 @@
 #include "analysis/CoefficientSet.h"
 #include "core/AtomicFile.h"
 #include "crossover/Bands.h"
-#include "crossover/TarnRoutinen.h"
-#include "project/Driver.h"
+#include "project/DesignTexts.h"
 #include "project/IniFile.h"
 #include "project/ProjectSettings.h"
 #include "project/Settings.h"
@@ -98,10 +97,7 @@ engines::ExportInput InputOf(const fs::path& dir, const ProjectExportOptions& op
                           "): calculate the crossover first, then export.");
     const ProjectSettings design = ProjectSettings::Load(IniFile(ini.string()));
 
-    double f[4];
-    for (int i = 0; i < 4; ++i)
-        f[i] = ParseFrequency(design.frequencies[static_cast<std::size_t>(i)]);
-    const int ways = NumberOfWays(f[0], f[1], f[2], f[3]);
+    const int ways = WaysOfFields(design.frequencies);
 
     engines::ExportInput in;
     for (int i = 0; i + 1 < ways; ++i)
