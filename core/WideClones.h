@@ -8,3 +8,11 @@
 #else
 #define TARN_WIDE_CLONES
 #endif
+
+// The same for a routine that takes the blocks it calls inline, so they are built wide too.
+// Clang refuses flatten on a multiversioned routine; there it stays a plain clone.
+#if defined(__GNUC__) && defined(__x86_64__) && defined(__linux__) && !defined(__clang__)
+#define TARN_WIDE_CLONES_FLAT [[gnu::flatten]] TARN_WIDE_CLONES
+#else
+#define TARN_WIDE_CLONES_FLAT TARN_WIDE_CLONES
+#endif

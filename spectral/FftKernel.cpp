@@ -240,9 +240,9 @@ void Radix4Block(double* __restrict r0, double* __restrict r1, double* __restric
 
 // One radix-4 stage of span 2^lgSpan over re/im[0..count-1]. Wide clones, like the two
 // below, take their blocks inline (flatten), so that the blocks are built wide too.
-[[gnu::flatten]] TARN_WIDE_CLONES void Radix4Stage(double* re, double* im, std::int32_t count,
-                                                   int lgSpan, const Radix4Twiddles::Set& w,
-                                                   bool inverse, bool firstQuarter) {
+TARN_WIDE_CLONES_FLAT void Radix4Stage(double* re, double* im, std::int32_t count, int lgSpan,
+                                       const Radix4Twiddles::Set& w, bool inverse,
+                                       bool firstQuarter) {
     assert(inverse || !firstQuarter);
     const std::int32_t span = std::int32_t{1} << lgSpan, h = span / 4;
     for (std::int32_t b = 0; b < count; b += span) {
@@ -326,8 +326,8 @@ void DifBlock(double* __restrict r0, double* __restrict r1, double* __restrict r
     }
 }
 
-[[gnu::flatten]] TARN_WIDE_CLONES void DifStage(double* re, double* im, std::int32_t count,
-                                                int lgSpan, const Radix4Twiddles::Set& t) {
+TARN_WIDE_CLONES_FLAT void DifStage(double* re, double* im, std::int32_t count, int lgSpan,
+                                    const Radix4Twiddles::Set& t) {
     const std::int32_t size = std::int32_t{1} << lgSpan, h = size / 4;
     for (std::int32_t b = 0; b < count; b += size)
         DifBlock(re + b, re + b + h, re + b + 2 * h, re + b + 3 * h, im + b, im + b + h,
