@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <numbers>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "analysis/RealTransform.h"
@@ -22,6 +24,23 @@ constexpr double SilenceDb = -400.0;
 constexpr double OutsideEnergyShare = 1e-4;
 constexpr double SpanMargin = 0.1;
 constexpr double ShortestSpanMs = 2.0;
+
+// Taps count as symmetric when each pair differs by at most this share of the largest tap
+// (a 32-bit file rounds a symmetric response symmetrically, so this leaves room only for
+// the last bits of a computed one), and the samples without a partner on the other side
+// hold at most UnpairedEnergyShare of the energy (sample 0 of a set of 65536 taps centred on
+// 32768, or the far tail of a shortened response).
+constexpr double SymmetryTolerance = 1e-6;
+constexpr double UnpairedEnergyShare = 1e-6;
+
+double WrapDeg(double deg) {
+    const double wrapped = deg - 360.0 * std::round(deg / 360.0);
+    return wrapped <= -180.0 ? wrapped + 360.0 : wrapped;
+}
+
+double Degrees(double radians) {
+    return radians * 180.0 / std::numbers::pi;
+}
 
 double Power(std::complex<double> h) {
     // std::abs goes through hypot, several times slower, and this runs for every bin.
@@ -101,6 +120,87 @@ std::pair<int, int> EnergySpan(const std::vector<double>& x) {
     return {first, last};
 }
 
+// The centre of symmetry of x, tried at the largest tap and half a sample either side of it:
+// a symmetric response with a non-negative spectrum (every band design) peaks at its centre.
+std::optional<double> SymmetryCentre(const std::vector<double>& x) {
+    const long n = static_cast<long>(x.size());
+    long peak = 0;
+    double total = 0;
+    for (long i = 0; i < n; ++i) {
+        total += x[i] * x[i];
+        if (std::abs(x[i]) > std::abs(x[peak])) peak = i;
+    }
+    if (total == 0) return std::nullopt;
+    const double tolerance = SymmetryTolerance * std::abs(x[peak]);
+    for (const long twice : {2 * peak, 2 * peak - 1, 2 * peak + 1}) {
+        if (twice < 0 || twice > 2 * (n - 1)) continue;
+        // Samples lo..twice-lo mirror onto each other; the rest have no partner.
+        const long lo = std::max(0L, twice - (n - 1));
+        bool symmetric = true;
+        for (long i = lo; 2 * i < twice && symmetric; ++i)
+            symmetric = std::abs(x[i] - x[twice - i]) <= tolerance;
+        if (!symmetric) continue;
+        double unpaired = 0;
+        for (long i = 0; i < lo; ++i)
+            unpaired += x[i] * x[i];
+        for (long i = twice - lo + 1; i < n; ++i)
+            unpaired += x[i] * x[i];
+        if (unpaired <= UnpairedEnergyShare * total) return static_cast<double>(twice) / 2.0;
+    }
+    return std::nullopt;
+}
+
+// The phase on the grid, unwrapped outwards from grid point `anchor`, which keeps its
+// wrapped value: each step takes the turn the group delay predicts between two grid points
+// and adds the wrapped remainder, so a step of many bins (high up the logarithmic grid)
+// keeps its whole turns.
+std::vector<double> Unwrapped(const std::vector<double>& frequencies, std::size_t anchor,
+                              const std::vector<double>& wrappedDeg,
+                              const std::vector<double>& relativeDelayMs) {
+    const std::size_t n = frequencies.size();
+    std::vector<double> unwrapped(n);
+    if (n == 0) return unwrapped;
+    unwrapped[anchor] = wrappedDeg[anchor];
+    auto step = [&](std::size_t from, std::size_t to) {
+        const double turn = -360.0 * (frequencies[to] - frequencies[from]) *
+                            (relativeDelayMs[from] + relativeDelayMs[to]) / 2000.0;
+        unwrapped[to] = unwrapped[from] + turn + WrapDeg(wrappedDeg[to] - wrappedDeg[from] - turn);
+    };
+    for (std::size_t i = anchor + 1; i < n; ++i)
+        step(i - 1, i);
+    for (std::size_t i = anchor; i > 0; --i)
+        step(i, i - 1);
+    return unwrapped;
+}
+
+// Runs work(first, stride) for the items first, first + stride, ... of count independent
+// items: on this thread alone, or, where the machine has a second core, split between this
+// thread and one more. The bands of a set are read on their own buffers (each thread makes
+// its own transform), so the split changes nothing in the results, only how soon they are
+// there: the response window waits for them after every run.
+template <class Work> void InParallel(std::size_t count, Work work) {
+    if (count < 2 || std::thread::hardware_concurrency() < 2) {
+        work(0, 1);
+        return;
+    }
+    std::exception_ptr failed;
+    std::thread helper([&] {
+        try {
+            work(1, 2);
+        } catch (...) {
+            failed = std::current_exception();
+        }
+    });
+    try {
+        work(0, 2);
+    } catch (...) {
+        helper.join();
+        throw;
+    }
+    helper.join();
+    if (failed) std::rethrow_exception(failed);
+}
+
 void Describe(BandResponse& r, const ResponseAnalysis& a) {
     // The loudest bin: the first of the largest level. Only powers within the margin of the
     // largest can round to that level, so only they take the logarithm.
@@ -129,15 +229,33 @@ void Describe(BandResponse& r, const ResponseAnalysis& a) {
     r.peakSample = static_cast<int>(peak);
     r.peakDelayMs = 1000.0 * static_cast<double>(peak) / a.sampleRate;
 
-    r.magnitudeDb.clear();
-    r.groupDelayMs.clear();
-    for (double f : a.frequencies) {
-        const double mag = a.MagnitudeDbAt(r, f);
-        r.magnitudeDb.push_back(mag);
-        r.groupDelayMs.push_back(mag < r.maxDb - GroupDelayRangeDb
-                                     ? std::numeric_limits<double>::quiet_NaN()
-                                     : a.GroupDelayMsAt(r, f));
+    const std::size_t n = a.frequencies.size();
+    r.magnitudeDb.resize(n);
+    r.groupDelayMs.resize(n);
+    r.phaseDeg.resize(n);
+    r.relativeDelayMs.resize(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double f = a.frequencies[i];
+        r.magnitudeDb[i] = a.MagnitudeDbAt(r, f);
+        r.groupDelayMs[i] = a.GroupDelayMsAt(r, f);
+        r.relativeDelayMs[i] = r.groupDelayMs[i] - a.BulkDelayMs();
+        r.phaseDeg[i] = a.PhaseDegAt(r, f);
     }
+    // Unwrapped from the lowest frequency that is shown, as a measuring program unwraps from
+    // the low end of its range, and through the stop bands too, so that a band's curve is
+    // one piece; only then are they blanked.
+    const double floor = r.maxDb - GroupDelayRangeDb;
+    const std::size_t firstShown =
+        static_cast<std::size_t>(std::find_if(r.magnitudeDb.begin(), r.magnitudeDb.end(),
+                                              [floor](double level) { return level >= floor; }) -
+                                 r.magnitudeDb.begin());
+    r.unwrappedPhaseDeg =
+        Unwrapped(a.frequencies, std::min(firstShown, n - 1), r.phaseDeg, r.relativeDelayMs);
+    constexpr double none = std::numeric_limits<double>::quiet_NaN();
+    for (std::size_t i = 0; i < n; ++i)
+        if (r.magnitudeDb[i] < floor)
+            r.groupDelayMs[i] = r.relativeDelayMs[i] = r.phaseDeg[i] = r.unwrappedPhaseDeg[i] =
+                none;
 }
 
 std::string Fixed(double value, int decimals) {
@@ -169,6 +287,26 @@ double ResponseAnalysis::GroupDelayMsAt(const BandResponse& response, double hz)
     return 1000.0 * GroupDelaySamples(response.spectrum, k, transformSize) / sampleRate;
 }
 
+double ResponseAnalysis::RelativeDelayMsAt(const BandResponse& response, double hz) const {
+    return GroupDelayMsAt(response, hz) - BulkDelayMs();
+}
+
+double ResponseAnalysis::PhaseDegAt(const BandResponse& response, double hz) const {
+    const double position = std::clamp(hz / BinHz(), 0.0, static_cast<double>(transformSize / 2));
+    const std::size_t k = std::min(static_cast<std::size_t>(position), transformSize / 2 - 1);
+    const double t = position - static_cast<double>(k);
+    // The bulk delay's linear phase taken off bin b: a turn of delay * b / M, reduced to
+    // below one turn first (exact for whole and half samples) so the angle stays small.
+    const double size = static_cast<double>(transformSize);
+    auto advanced = [&](std::size_t bin) {
+        const double turns = std::fmod(bulkDelaySamples * static_cast<double>(bin), size) / size;
+        return response.spectrum[bin] * std::polar(1.0, 2.0 * std::numbers::pi * turns);
+    };
+    const std::complex<double> low = advanced(k);
+    const std::complex<double> high = advanced(k + 1);
+    return WrapDeg(Degrees(std::arg(low) + t * std::arg(high * std::conj(low))));
+}
+
 ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
                                   const AnalysisOptions& options) {
     if (bands.empty()) throw std::invalid_argument("AnalyseResponses: no bands");
@@ -183,31 +321,58 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
                                 std::pow(nyquist / options.lowestHz, i / double(points - 1)));
     a.frequencies.back() = nyquist;
 
-    RealTransform transform(options.transformSize);
     std::size_t length = 0;
-    for (const NamedTaps& band : bands)
+    for (NamedTaps& band : bands) {
         length = std::max(length, band.taps.size());
+        BandResponse r;
+        r.name = band.name;
+        r.title = band.title;
+        r.impulse = std::move(band.taps);
+        a.bands.push_back(std::move(r));
+    }
+    InParallel(a.bands.size(), [&](std::size_t first, std::size_t stride) {
+        RealTransform transform(options.transformSize);
+        for (std::size_t b = first; b < a.bands.size(); b += stride) {
+            a.bands[b].spectrum = transform.Forward(a.bands[b].impulse);
+            a.bands[b].symmetryCentre = SymmetryCentre(a.bands[b].impulse);
+        }
+    });
 
     a.sum.name = "Sum";
     a.sum.title = "Sum";
     a.sum.impulse.assign(length, 0.0);
     a.sum.spectrum.assign(options.transformSize / 2 + 1, {0.0, 0.0});
-    for (NamedTaps& band : bands) {
-        BandResponse r;
-        r.name = band.name;
-        r.title = band.title;
-        r.impulse = std::move(band.taps);
-        r.spectrum = transform.Forward(r.impulse);
+    for (const BandResponse& r : a.bands) {
         for (std::size_t i = 0; i < r.impulse.size(); ++i)
             a.sum.impulse[i] += r.impulse[i];
         // The transform is linear: the sum's spectrum is the sum of the spectra.
         for (std::size_t k = 0; k < r.spectrum.size(); ++k)
             a.sum.spectrum[k] += r.spectrum[k];
-        a.bands.push_back(std::move(r));
     }
-    for (BandResponse& r : a.bands)
-        Describe(r, a);
-    Describe(a.sum, a);
+    // A run writes all its bands in one phase, and no minimum-phase band is symmetric; a
+    // linear-phase band delayed by a fraction of a sample is not symmetric either, and is
+    // measured against the others.
+    std::optional<double> bulk;
+    for (const BandResponse& r : a.bands)
+        if (r.symmetryCentre) bulk = std::min(bulk.value_or(*r.symmetryCentre), *r.symmetryCentre);
+    a.sum.symmetryCentre = SymmetryCentre(a.sum.impulse);
+    a.linearPhase = bulk.has_value();
+    a.bulkDelaySamples = bulk.value_or(0.0);
+    InParallel(a.bands.size() + 1, [&](std::size_t first, std::size_t stride) {
+        for (std::size_t b = first; b <= a.bands.size(); b += stride)
+            Describe(b < a.bands.size() ? a.bands[b] : a.sum, a);
+    });
+    // Each band unwrapped by whole turns next to the sum where the band is loudest, so that
+    // it meets the sum there as it does on the wrapped chart.
+    for (BandResponse& r : a.bands) {
+        const std::size_t loudest = static_cast<std::size_t>(
+            std::max_element(r.magnitudeDb.begin(), r.magnitudeDb.end()) - r.magnitudeDb.begin());
+        const double apart = a.sum.unwrappedPhaseDeg[loudest] - r.unwrappedPhaseDeg[loudest];
+        if (std::isnan(apart)) continue;
+        const double turns = 360.0 * std::round(apart / 360.0);
+        for (double& deg : r.unwrappedPhaseDeg)
+            deg += turns;
+    }
 
     a.step.resize(length);
     double running = 0;
@@ -319,6 +484,31 @@ std::string AlignedColumns(const std::vector<std::vector<std::string>>& lines) {
         while (!out.empty() && out.back() == ' ')
             out.pop_back();
         text += out + "\n";
+    }
+    return text;
+}
+
+std::string CurvesCsv(const ResponseAnalysis& a) {
+    std::vector<const BandResponse*> curves;
+    for (const BandResponse& band : a.bands)
+        curves.push_back(&band);
+    curves.push_back(&a.sum);
+    std::string text = "Hz";
+    for (const BandResponse* c : curves)
+        text += "," + c->title + " dB," + c->title + " phase deg," + c->title + " delay ms";
+    text += "\n";
+    auto field = [&text](double value, int decimals) {
+        text += ',';
+        if (!std::isnan(value)) text += Fixed(value, decimals);
+    };
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        text += Fixed(a.frequencies[i], 3);
+        for (const BandResponse* c : curves) {
+            field(c->magnitudeDb[i], 4);
+            field(c->phaseDeg[i], 3);
+            field(c->relativeDelayMs[i], 4);
+        }
+        text += "\n";
     }
     return text;
 }

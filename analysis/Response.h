@@ -46,6 +46,19 @@ struct BandResponse {
     // phase is that of the stop band's floor and says nothing a user can hear.
     std::vector<double> magnitudeDb;
     std::vector<double> groupDelayMs;
+    // On the same grid, relative to the analysis' bulk delay (the delay every band shares,
+    // which a listener does not hear): the phase [deg] wrapped to (-180, 180], the same phase
+    // unwrapped (followed along the group delay from the lowest frequency where it is shown;
+    // the sum starts there in (-180, 180], and a band is moved by whole turns to lie within
+    // half a turn of the sum where the band is loudest), and the group delay less the bulk
+    // delay [ms]. NaN where groupDelayMs is.
+    std::vector<double> phaseDeg;
+    std::vector<double> unwrappedPhaseDeg;
+    std::vector<double> relativeDelayMs;
+    // Where the taps are symmetric (linear phase), their centre [samples]: a whole sample, or
+    // a half one for a symmetric pair in the middle. Nothing for taps that are not symmetric
+    // and for silent ones.
+    std::optional<double> symmetryCentre;
 };
 
 inline constexpr double GroupDelayRangeDb = 40.0;
@@ -75,12 +88,25 @@ struct ResponseAnalysis {
     // an impulse chart should look.
     int firstSample = 0;
     int lastSample = 0;
+    // The bulk delay [samples]: when a band is symmetric (the set is linear phase), the
+    // smallest centre of the symmetric bands - 32768 for the sets a run writes at full
+    // length, more for a band delayed on purpose; linearPhase is then true, and a band a
+    // fractional delay has made asymmetric shows that delay against it. When none is
+    // (minimum phase) 0, and phase and group delay are shown as they are.
+    double bulkDelaySamples = 0;
+    bool linearPhase = false;
 
     double BinHz() const { return sampleRate / static_cast<double>(transformSize); }
     // Magnitude [dB] at hz, interpolated between bins; 0 <= hz <= fs/2.
     double MagnitudeDbAt(const BandResponse& response, double hz) const;
     // Group delay [ms] at hz from the phase step between the two bins around it.
     double GroupDelayMsAt(const BandResponse& response, double hz) const;
+    double BulkDelayMs() const { return 1000.0 * bulkDelaySamples / sampleRate; }
+    // The group delay less the bulk delay [ms] at hz.
+    double RelativeDelayMsAt(const BandResponse& response, double hz) const;
+    // The phase [deg] relative to the bulk delay at hz, wrapped to (-180, 180]: followed from
+    // the bin below hz along the phase step to the bin above.
+    double PhaseDegAt(const BandResponse& response, double hz) const;
 };
 
 // bands: at least one, taps of any length up to options.transformSize.
@@ -115,6 +141,12 @@ std::vector<std::string> TableHeadings();
 std::vector<std::vector<std::string>> TableRows(const ResponseAnalysis& analysis);
 // The table as plain text with aligned columns, one line per row, headings first.
 std::string FormatTable(const ResponseAnalysis& analysis);
+
+// The curves as comma-separated values, for a spreadsheet or another plotting tool: a
+// heading line, then one line per grid frequency: "Hz", then per band (lowest first) and for
+// the sum its magnitude [dB], phase [deg, wrapped] and group delay [ms], the last two relative
+// to the bulk delay. A field is empty where the curve has no value (NaN).
+std::string CurvesCsv(const ResponseAnalysis& analysis);
 
 // What tarn-cli report prints: a line naming the set (and the others found), then the table.
 std::string ReportText(const CoefficientSet& shown, const std::vector<CoefficientSet>& all,

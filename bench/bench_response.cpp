@@ -8,54 +8,19 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <vector>
 
 #include <fftw3.h>
-#include <unistd.h>
 
+#include "FiveWaySet.h"
 #include "analysis/CoefficientSet.h"
 #include "analysis/RealTransform.h"
 #include "analysis/Response.h"
-#include "crossover/Tarndef.h"
-#include "project/Driver.h"
-#include "project/HeadlessWindow.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// A five-way minimum-phase set written once through the driver into a scratch directory.
-class FiveWaySet {
-  public:
-    FiveWaySet() {
-        dir_ = fs::temp_directory_path() / ("tarn-bench-response-" + std::to_string(::getpid()));
-        fs::create_directories(dir_);
-        tarn::HeadlessWindow window;
-        tarn::ScopedWindow scoped(window);
-        window.radio48 = true;
-        window.minimumPhase = true;
-        const char* fields[] = {"80", "500", "3000", "8000"};
-        for (int i = 0; i < 4; ++i)
-            window.fields[i] = fields[i];
-        tarn::ProjectPath = dir_.string() + tarn::PathSeparator;
-        tarn::DoublePrecision = true;
-        tarn::RunHandler([] { tarn::XOButtonClick(); });
-        set_ = tarn::FindCoefficientSets(dir_).front();
-    }
-    ~FiveWaySet() {
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
-    }
-    const tarn::CoefficientSet& Set() const { return set_; }
-
-  private:
-    fs::path dir_;
-    tarn::CoefficientSet set_;
-};
-
-const FiveWaySet& Set() {
-    static FiveWaySet set;
+const tarn::bench::FiveWaySet& Set() {
+    static tarn::bench::FiveWaySet set;
     return set;
 }
 

@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "cli/ReportCommand.h"
+#include "crossover/Bands.h"
+#include "crossover/Shorten.h"
 #include "crossover/Tarndef.h"
 #include "project/CliOptions.h"
 #include "project/Driver.h"
@@ -33,6 +35,10 @@ class TerminalWindow : public tarn::HeadlessWindow {
     void ShowError(const std::string& text) override {
         HeadlessWindow::ShowError(text);
         std::cerr << text << std::endl;
+    }
+    void ShowWarning(const std::string& text) override {
+        HeadlessWindow::ShowWarning(text);
+        std::cerr << "warning: " << text << std::endl;
     }
     void FileWritten(const std::string& path) override {
         HeadlessWindow::FileWritten(path);
@@ -81,9 +87,6 @@ int Run(int argc, char** argv) {
     TerminalWindow window;
     tarn::ScopedWindow scoped(window);
     tarn::ProjectPath = AsProjectPath(options.project);
-    tarn::DoublePrecision = options.precision == 64;
-    window.radio48 = options.rate == 48000;
-    window.minimumPhase = options.minimumPhase;
 
     for (const int signal : {SIGINT, SIGTERM, SIGHUP})
         std::signal(signal, RequestStop);
@@ -102,7 +105,34 @@ int Run(int argc, char** argv) {
         }
         window.SetFilterOrderValue(options.order ? tarn::SpinEditRead(*options.order)
                                                  : stored.filterOrder);
+        // The rest of the stored design, then what the command line changes of it.
+        window.ShowDesign(stored);
+        if (options.rate) {
+            window.rate = *options.rate;
+            window.radio48 = *options.rate == 48000;
+        }
+        if (options.minimumPhase) window.minimumPhase = *options.minimumPhase;
+        if (options.precision) tarn::DoublePrecision = *options.precision == 64;
+        if (options.format) window.format = *tarn::FormatOfName(*options.format);
+        if (options.alignment) window.alignment = *tarn::AlignmentOfName(*options.alignment);
+        if (options.taps) window.taps = *options.taps;
+        for (const tarn::CliTrim& trim : options.trims) {
+            tarn::BandTrim& t = window.trims[trim.band];
+            if (trim.levelDb) t.levelDb = *trim.levelDb;
+            if (trim.delayMs) t.delayMs = *trim.delayMs;
+            if (trim.invert) t.invert = true;
+        }
         completed = tarn::XOButtonClick();
+        if (completed && window.taps != tarn::CoefficientCount) {
+            // What the shortened filters delay the sound by, before any per-band delay; at
+            // the full length the output stays what it always was.
+            const auto phase =
+                window.minimumPhase ? tarn::BandPhase::Minimum : tarn::BandPhase::Linear;
+            for (const tarn::SampleRateTag& rate : tarn::SampleRateTags())
+                if (window.rate == tarn::AllRates ? true : rate.rate == tarn::SampleRate)
+                    std::cerr << "latency: " << tarn::LatencyMs(phase, window.taps, rate.rate)
+                              << " ms at " << rate.rate << " Hz" << std::endl;
+        }
     });
     if (const int signal = TerminalWindow::stopSignal) {
         std::signal(signal, SIG_DFL);

@@ -102,22 +102,22 @@ std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase,
 }
 
 std::vector<double> ShortenLinearAround(std::span<const double> design, std::int32_t taps,
-                                        double frac, const Taper& taper) {
-    if (frac == 0.0) return ShortenBand(design, BandPhase::Linear, taps, taper);
+                                        double delay, const Taper& taper) {
+    if (delay == 0.0) return ShortenBand(design, BandPhase::Linear, taps, taper);
     const auto n = static_cast<std::int32_t>(design.size());
-    if (taps < 1 || taps > n || !std::has_single_bit(design.size()) || frac < 0.0 || frac >= 1.0)
+    const std::int32_t peak = LinearPhasePeak(taps);
+    // The same window as ShortenBand's, of half width (taps - 1) / 2 where it reaches its
+    // edge weight 1 / I0(beta), less the whole samples of the delay.
+    const double width = (taps - 1) / 2 - std::floor(delay);
+    if (taps < 1 || taps > n || !std::has_single_bit(design.size()) || delay < 0.0 || width < 1.0)
         throw std::invalid_argument("cannot shorten a design of " + std::to_string(n) +
-                                    " taps to " + std::to_string(taps));
-    if (taps == n) return {design.begin(), design.end()};
+                                    " taps to " + std::to_string(taps) + " around a delay of " +
+                                    std::to_string(delay) + " samples");
     std::vector<double> out(taps, 0.0);
     const std::int32_t centre = n / 2;
-    const std::int32_t peak = LinearPhasePeak(taps);
-    // The same window as ShortenBand's, of half width (taps - 1) / 2 + 1 where it reaches
-    // zero weight 1 / I0(beta), evaluated at the distance from the moved peak.
-    const double width = (taps - 1) / 2;
     const double scale = 1.0 / std::cyl_bessel_i(0.0, taper.beta);
     for (std::int32_t i = 0; i < taps; ++i) {
-        const double x = (i - peak - frac) / width;
+        const double x = (i - peak - delay) / width;
         if (std::abs(x) > 1.0) continue;
         out[i] = design[centre - peak + i] *
                  std::cyl_bessel_i(0.0, taper.beta * std::sqrt(1.0 - x * x)) * scale;

@@ -53,13 +53,14 @@ struct Taper {
 std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase, std::int32_t taps,
                                 const Taper& taper = Taper{});
 
-// ShortenBand for a linear-phase design that a per-band delay has moved by frac of a sample
-// (0 <= frac < 1) off its centre design.size() / 2: the window is centred on the moved
-// peak, so the result peaks at LinearPhasePeak(taps) + frac and keeps the fraction of the
-// delay. Nothing is averaged, since the moved design is symmetric about no tap. With frac
-// = 0 it is ShortenBand.
+// ShortenBand for a linear-phase design that a per-band delay has moved by `delay` samples
+// (>= 0, whole and fraction) off its centre design.size() / 2: the window is centred on the
+// moved peak, so the result peaks at LinearPhasePeak(taps) + delay and keeps the delay
+// whole. The window narrows by the whole samples of the delay so that it ends within the
+// taps; nothing is averaged, since the moved design is symmetric about no tap. With delay =
+// 0 it is ShortenBand. Throws std::invalid_argument for a delay the taps cannot hold.
 std::vector<double> ShortenLinearAround(std::span<const double> design, std::int32_t taps,
-                                        double frac, const Taper& taper = Taper{});
+                                        double delay, const Taper& taper = Taper{});
 
 // ---------------------------------------------------------------------------------------
 // The cost of a shorter filter, judged on magnitudes between 20 Hz and 20 kHz (at most the

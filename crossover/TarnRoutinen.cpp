@@ -13,6 +13,7 @@
 #include "core/Host.h"
 #include "crossover/Bands.h"
 #include "crossover/Tarndef.h"
+#include "crossover/WavFile.h"
 #include "spectral/FastFourier.h"
 
 namespace tarn {
@@ -380,6 +381,30 @@ std::string StageCoefficients(AtomicFileSet& files, const std::string& name) {
     const Record record = CoefficientRecord();
     std::string fileName = name + std::string(record.extension);
     WriteRecord(files.Add(fileName), record.bytes);
+    return fileName;
+}
+
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name,
+                              std::span<const double> taps, bool wav, double sampleRate) {
+    if (wav) {
+        const std::vector<unsigned char> bytes =
+            EncodeWav(taps.data(), taps.size(), static_cast<int>(sampleRate), DoublePrecision);
+        std::string fileName = name + std::string(WavExtension);
+        WriteRecord(files.Add(fileName),
+                    std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+        return fileName;
+    }
+    std::string fileName = name + std::string(CoefficientExtension(DoublePrecision));
+    if (DoublePrecision) {
+        WriteRecord(files.Add(fileName),
+                    std::string_view(reinterpret_cast<const char*>(taps.data()),
+                                     taps.size() * sizeof(double)));
+    } else {
+        const std::vector<float> single(taps.begin(), taps.end());
+        WriteRecord(files.Add(fileName),
+                    std::string_view(reinterpret_cast<const char*>(single.data()),
+                                     single.size() * sizeof(float)));
+    }
     return fileName;
 }
 

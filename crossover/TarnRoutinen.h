@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ void WriteCoefficients(const std::string& name);
 // The same record written as a file of a set, named name + the extension, to appear only
 // when the set is committed; returns the file's name. Throws InOutError.
 std::string StageCoefficients(AtomicFileSet& files, const std::string& name);
+// Taps of any count written as a file of a set: name + ".dbl"/".pcm" by DoublePrecision, or
+// name + ".wav" (mono float WAV at sampleRate [Hz]) when wav. Returns the file's name.
+std::string StageCoefficients(AtomicFileSet& files, const std::string& name,
+                              std::span<const double> taps, bool wav, double sampleRate);
 
 // The code of the input/output error for a failed file operation.
 int InOutCode(const AtomicFileError& error);

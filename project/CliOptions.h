@@ -9,12 +9,27 @@
 
 namespace tarn {
 
+// A per-band setting given on the command line: --level Sub=-3, --delay High=0.1,
+// --delay High=34mm, --invert Mid.
+struct CliTrim {
+    std::string band; // its word: "Sub" ... "High", "" for the full range ("Full")
+    std::optional<double> levelDb;
+    std::optional<double> delayMs;
+    bool invert = false;
+};
+
+// Every setting left out keeps the project's stored value (TarnProject.ini), and where the
+// project stores none, the default of the window.
 struct CliOptions {
     std::string project = ".";
-    int rate = 44100;                     // 44100 or 48000
+    std::optional<int> rate;              // Hz, one of the tagged rates, or 0 for "all"
     std::optional<std::string> order;     // as given; none: the project's stored order, else 10
-    bool minimumPhase = true;             // --phase minimum|linear
-    int precision = 64;                   // 64: ".dbl", 32: ".pcm"
+    std::optional<bool> minimumPhase;     // --phase minimum|linear
+    std::optional<int> precision;         // 64: ".dbl", 32: ".pcm"
+    std::optional<std::string> format;    // "raw" or "wav"
+    std::optional<std::string> alignment; // "Tarn" or "Linkwitz-Riley"
+    std::optional<int> taps;
+    std::vector<CliTrim> trims;           // in the order given; later ones win
     std::vector<std::string> frequencies; // at most four, as given
 };
 

@@ -3,12 +3,18 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <span>
+#include <stdexcept>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "core/AtomicFile.h"
 #include "core/Host.h"
+#include "crossover/BandTrim.h"
 #include "crossover/Bands.h"
+#include "crossover/LinkwitzRiley.h"
+#include "crossover/Shorten.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "project/IniFile.h"
@@ -76,6 +82,108 @@ bool IsProjectFile(std::string_view name) {
     return name == ProjectIniName || IsCoefficientFileName(name);
 }
 
+std::string Decibels(double db) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%+.2f dB", db);
+    return text;
+}
+
+// The bands of one set at the run's current rate (SampleRate, RateTag): each designed on
+// the grid its tap count needs, trimmed, shortened and staged in files; what the user should
+// hear about it goes into warnings.
+void WriteSet(const ProjectSettings& design, const double* f, const std::vector<BandTrim>& trims,
+              AtomicFileSet& files, std::vector<std::string>& written,
+              std::vector<std::string>& warnings) {
+    WindowOperations& w = Window();
+    const int ways = design.ways;
+    const bool linkwitzRiley = design.alignment == Alignment::LinkwitzRiley && ways > 1;
+    const BandPhase phase = design.minimumPhase ? BandPhase::Minimum : BandPhase::Linear;
+    const std::int32_t n = DesignLength(design.taps);
+    const std::vector<double> crossovers(f, f + ways - 1);
+    const std::string at = design.sampleRate == AllRates ? " at " + std::string(RateTag) : "";
+
+    AllocSpectrum(n);
+    TapsMeter meter(design.minimumPhase);
+    std::vector<std::vector<double>> designs; // full length, for the cost of shortening
+    std::vector<std::string> names;
+    const auto bands = BandsFor(ways);
+    for (std::size_t i = 0; i < bands.size(); ++i) {
+        if (w.RunInterrupted()) throw InterruptedError();
+        const Band& band = bands[i];
+        const std::string name(BandName(band.word));
+        names.push_back(name);
+        if (linkwitzRiley)
+            DesignLinkwitzRiley(design.filterOrder, crossovers, static_cast<int>(i),
+                                design.minimumPhase);
+        else
+            DesignBand(band, design.filterOrder, f);
+        const std::span<const double> response(SpecRe.data(), static_cast<std::size_t>(n));
+        if (linkwitzRiley) meter.Add({response.begin(), response.end()});
+
+        const BandTrim& trim = trims[i];
+        if (trim.levelDb > 0.0) {
+            const double peak = PeakGainDb() + trim.levelDb;
+            if (peak > 0.0)
+                warnings.push_back("The " + name + " band's level of " + Decibels(trim.levelDb) +
+                                   " lets a full-scale signal reach " + Decibels(peak) +
+                                   " at its loudest frequency" + at + ": it can clip.");
+        }
+        const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
+        if (design.taps < n) designs.emplace_back(response.begin(), response.end());
+        if (delay.frac > 0.0) DelayByFraction(delay.frac);
+
+        std::vector<double> taps;
+        if (band.shape == BandShape::FullRange || design.taps == n) {
+            taps.assign(SpecRe.begin(), SpecRe.begin() + design.taps);
+            if (!trim.IsNeutral()) ShiftAndScale(taps, trim, delay, name);
+        } else {
+            // Delayed at full length, where the response has room to move, then shortened
+            // around where it has moved to.
+            const std::span<double> full(SpecRe.data(), static_cast<std::size_t>(n));
+            if (delay.whole > 0) ShiftAndScale(full, {0.0, trim.delayMs, false}, delay, name);
+            try {
+                taps = phase == BandPhase::Linear
+                           ? ShortenLinearAround(full, design.taps, delay.whole + delay.frac)
+                           : ShortenBand(full, phase, design.taps);
+            } catch (const std::invalid_argument&) {
+                throw TarnError("The delay of the " + name + " band does not fit into " +
+                                std::to_string(design.taps) +
+                                " taps; choose a shorter delay or more taps");
+            }
+            if (const double gain = TrimGain(trim); gain != 1.0)
+                for (double& t : taps)
+                    t *= gain;
+        }
+
+        for (const char side : Sides)
+            written.push_back(StageCoefficients(files,
+                                                CoefficientFileName(band.word, side, RateTag), taps,
+                                                design.format == FileFormat::Wav, SampleRate));
+    }
+
+    if (linkwitzRiley) {
+        const std::string warning = TapsWarning(meter.Finish(), names);
+        if (!warning.empty()) warnings.push_back(warning);
+    }
+    if (!designs.empty() && ways > 1) {
+        const ShorteningCost cost = MeasureShortening(designs, phase, design.taps, SampleRate);
+        std::string text;
+        for (std::size_t i = 0; i < cost.bands.size(); ++i)
+            if (cost.bands[i].Exceeds())
+                text += "The " + names[i] + " band departs " + Decibels(cost.bands[i].deviationDb) +
+                        " from its full-length design; " +
+                        std::to_string(cost.bands[i].fewestTaps) + " taps keep it within 0.1 dB.\n";
+        if (cost.sum.Exceeds())
+            text += "The sum departs " + Decibels(cost.sum.deviationDb) +
+                    " from the full-length sum; " + std::to_string(cost.sum.fewestTaps) +
+                    " taps keep it within 0.1 dB.\n";
+        if (!text.empty())
+            warnings.push_back(std::to_string(design.taps) + " taps" + at +
+                               " are too few for this design:\n" + text +
+                               "The files are written all the same.");
+    }
+}
+
 } // namespace
 
 bool CalculationRunning() {
@@ -119,9 +227,12 @@ bool XOButtonClick() {
     if (running) return false;
     WindowOperations& w = Window();
 
-    // The two radios form one group, so exactly one of them is checked.
+    // The two radios form one group, so exactly one of them is checked; the design panel's
+    // rates, where the window has them, come on top.
     if (w.Radio44Checked()) SampleRate = 44100.0;
     if (w.Radio48Checked()) SampleRate = 48000.0;
+    const std::optional<int> rateChoice = w.RateChoice();
+    if (rateChoice && *rateChoice != AllRates) SampleRate = *rateChoice;
     SamplePeriod = 1.0 / SampleRate;
     RateTag = TagOfRate(SampleRate);
 
@@ -141,7 +252,32 @@ bool XOButtonClick() {
     design.filterOrder = w.FilterOrderValue();
     design.ways = NumberOfWays(f[0], f[1], f[2], f[3]);
     const int ways = design.ways;
-    if (const auto problem = FrequencyProblem(f, ways, SampleRate)) throw FrequencyError(*problem);
+    design.sampleRate =
+        rateChoice && *rateChoice == AllRates ? AllRates : static_cast<int>(SampleRate);
+    design.minimumPhase = w.MinimumPhaseOption();
+    design.precision = DoublePrecision ? 64 : 32;
+    design.format = w.FormatChoice();
+    design.alignment = w.AlignmentChoice();
+    design.taps = w.TapsChoice();
+    if (design.taps < MinTapCount || design.taps > MaxTapCount)
+        throw TarnError("The tap count must lie between " + std::to_string(MinTapCount) + " and " +
+                        std::to_string(MaxTapCount));
+    std::vector<BandTrim> trims;
+    for (const Band& band : BandsFor(ways)) {
+        const BandTrim trim = w.TrimChoice(band.word);
+        trims.push_back(trim);
+        if (!trim.IsNeutral()) design.trims[std::string(BandName(band.word))] = trim;
+    }
+
+    std::vector<double> rates;
+    if (design.sampleRate == AllRates)
+        for (const SampleRateTag& rate : SampleRateTags())
+            rates.push_back(rate.rate);
+    else
+        rates.push_back(SampleRate);
+    // The lowest rate bounds the frequencies of a set written at every rate.
+    if (const auto problem = FrequencyProblem(f, ways, rates.front()))
+        throw FrequencyError(*problem);
 
     // Nothing in the project changes before the commit below, and nobody else's run
     // changes it while this one holds the lock.
@@ -159,14 +295,12 @@ bool XOButtonClick() {
         throw IniWriteError(ProjectPath + ProjectIniName);
     }
 
-    AllocSpectrum(CoefficientCount);
-    std::vector<std::string> written;
-    for (const Band& band : BandsFor(ways)) {
-        if (w.RunInterrupted()) throw InterruptedError();
-        DesignBand(band, w.FilterOrderValue(), f);
-        for (const char side : Sides)
-            written.push_back(
-                StageCoefficients(files, CoefficientFileName(band.word, side, RateTag)));
+    std::vector<std::string> written, warnings;
+    for (const double rate : rates) {
+        SampleRate = rate;
+        SamplePeriod = 1.0 / rate;
+        RateTag = TagOfRate(rate);
+        WriteSet(design, f, trims, files, written, warnings);
     }
     if (w.RunInterrupted()) throw InterruptedError();
 
@@ -191,6 +325,8 @@ bool XOButtonClick() {
     w.SetProgress(100);
     w.ShowMessage(CompletionMessage(ways));
     w.SetProgress(0);
+    for (const std::string& warning : warnings)
+        w.ShowWarning(warning);
     return true;
 }
 

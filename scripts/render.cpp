@@ -6,7 +6,8 @@
 //          into the fields, with the High band 6 dB down and delayed 0.1 ms
 //        tarn-render response OUTPUT.png [linear]
 //          the response window after the five-way example design (48000 Hz, 80, 500, 3000
-//          and 8000 Hz, order 10), minimum phase unless "linear" is given
+//          and 8000 Hz, order 10), minimum phase unless "linear" is given, with the cursor
+//          where the sum deviates most from flat
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -23,6 +24,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "analysis/Response.h"
 #include "app/DesignPanel.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
@@ -83,7 +85,15 @@ QWidget* ResponsePicture(TForm1& form, bool linear) {
 
     BoxAnswer answer;
     form.XOButtonClick();
-    return form.ResponseWindow1;
+    // The window's default size, whatever room the offscreen screen leaves beside the main
+    // window; and its files are read on a worker thread: drawn once that is done.
+    tarn::ResponseWindow* view = form.ResponseWindow1;
+    view->resize(1180, 860);
+    while (view->Busy())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    // The cursor where the sum strays furthest from flat, so the readout has its figures.
+    if (view->Analysis()) view->SetCursorHz(view->Analysis()->deviationHz);
+    return view;
 }
 
 } // namespace

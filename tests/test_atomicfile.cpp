@@ -2,20 +2,15 @@
 // when it is abandoned, and the temporary names the stale-file removal recognises.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "core/AtomicFile.h"
-#include "tests/FaultShim.h"
 #include "tests/TestSupport.h"
 
 namespace tarn {
@@ -121,54 +116,6 @@ TEST_F(AtomicFileTest, ATemporaryNameFitsWhereverTheTargetFits) {
               static_cast<std::size_t>(PATH_MAX));
     ReplaceFile(target, "new");
     EXPECT_EQ(test::ReadText(target), "new");
-}
-
-// A set of three files replacing an old set (and a stale file) in a child process that
-// dies after `renames` of its files' renames (-1: before its commit); then the recovery a
-// next run makes.
-TEST_F(AtomicFileTest, ASetKilledAnywhereIsOldOrCompletedByTheRecovery) {
-    const std::vector<std::string> names = {"a", "b", "c"};
-    auto owned = [&](std::string_view name) {
-        return std::find(names.begin(), names.end(), name) != names.end();
-    };
-    auto tidy = [&](const std::vector<std::string>& set) {
-        if (!set.empty()) fs::remove(dir.Path() / "stale");
-    };
-    for (const int renames : {-1, 0, 1, 2}) {
-        SCOPED_TRACE(renames);
-        for (const auto& name : names)
-            test::WriteText(dir.Path() / name, "old");
-        test::WriteText(dir.Path() / "stale", "old");
-        test::WriteText(dir.Path() / ".tarn-other-0123456789ab.tmp", "not ours");
-        const pid_t child = ::fork();
-        ASSERT_GE(child, 0);
-        if (child == 0) {
-            AtomicFileSet set(std::make_shared<Directory>(dir.Path()));
-            for (const auto& name : names)
-                set.Add(name).Write("new", 3);
-            if (renames < 0) ::_exit(0);
-            // Dies at a rename: the journal's is the first.
-            tarn_fault_arm(TarnFaultCrashRename, ".tarn-", SIGKILL, -1, renames + 1, 1);
-            set.Commit(tidy);
-            ::_exit(1);
-        }
-        int status = 0;
-        ::waitpid(child, &status, 0);
-        ASSERT_TRUE(renames < 0 ? WIFEXITED(status) && WEXITSTATUS(status) == 0
-                                : WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
-
-        Directory directory(dir.Path());
-        RecoverFileSet(directory, owned, tidy);
-        const std::string expected = renames < 0 ? "old" : "new";
-        for (const auto& name : names)
-            EXPECT_EQ(test::ReadText(dir.Path() / name), expected) << name;
-        EXPECT_EQ(fs::exists(dir.Path() / "stale"), renames < 0);
-        std::vector<std::string> left = {"a", "b", "c", ".tarn-other-0123456789ab.tmp"};
-        if (renames < 0) left.push_back("stale");
-        std::sort(left.begin(), left.end());
-        EXPECT_EQ(test::FileNames(dir.Path()), left);
-        fs::remove(dir.Path() / ".tarn-other-0123456789ab.tmp");
-    }
 }
 
 } // namespace

@@ -1,8 +1,11 @@
 // tarn-cli as a user runs it: a separate process, its exit status, its output and its files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -12,7 +15,9 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include "crossover/WavFile.h"
 #include "project/IniFile.h"
+#include "spectral/FastFourier.h"
 #include "tests/HardenSupport.h"
 #include "tests/TestSupport.h"
 
@@ -174,6 +179,132 @@ TEST_F(Cli, NoFailureAbortsTheProcess) {
     // The run whose progress went nowhere still wrote its whole set.
     EXPECT_EQ(fs::file_size(dir.Path() / "XOHighR44.dbl"), 524288u);
     EXPECT_FALSE(fs::exists(dir.Path() / "XOSubL44.dbl"));
+}
+
+// The largest deviation [dB] from flat of the sum of the given taps, over the bins of
+// 20 Hz..20 kHz of a 2^18-point transform.
+double SumDeviationDb(const std::vector<std::vector<double>>& bands, double rate) {
+    AllocSpectrum(1 << 18);
+    for (const auto& band : bands)
+        for (std::size_t i = 0; i < band.size(); ++i)
+            SpecRe[i] += band[i];
+    RealFFT();
+    double worst = 0.0;
+    for (std::int32_t k = 1; k <= SpecLength / 2; ++k) {
+        const double f = k * rate / SpecLength;
+        if (f < 20.0 || f > 20000.0) continue;
+        const double db = 10.0 * std::log10(SpecRe[k] * SpecRe[k] + SpecIm[k] * SpecIm[k]);
+        if (std::abs(db) > std::abs(worst)) worst = db;
+    }
+    FreeSpectrum();
+    return worst;
+}
+
+TEST_F(Cli, LinkwitzRileyMinimumPhaseSetSumsFlat) {
+    const std::string bands[] = {"Sub", "Low", "LowMid", "Mid", "High"};
+    for (const char* alignment : {"lr", "tarn"}) {
+        const Result r = Run(std::string("--alignment ") + alignment +
+                             " --rate 48000 --order 4 80 500 3000 8000");
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::vector<std::vector<double>> taps;
+        for (const std::string& band : bands)
+            taps.push_back(test::ReadDoubles(dir.Path() / ("XO" + band + "L48.dbl")));
+        const double deviation = SumDeviationDb(taps, 48000.0);
+        if (std::string(alignment) == "lr")
+            EXPECT_LE(std::abs(deviation), 0.01) << deviation;
+        else
+            EXPECT_GT(std::abs(deviation), 3.0) << deviation; // the original shapes dip
+    }
+    EXPECT_EQ(Stored("Alignment"), "Tarn");
+}
+
+TEST_F(Cli, LevelDelayAndPolarityAreBakedIntoTheFiles) {
+    ASSERT_EQ(Run("--phase linear --rate 48000 80 500 3000 8000").status, 0);
+    const auto plain = test::Contents(dir.Path());
+    const Result r = Run("--phase linear --rate 48000 --level High=-6 --delay High=0.5 "
+                         "--invert Mid 80 500 3000 8000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto doubles = [](const std::vector<unsigned char>& bytes) {
+        std::vector<double> v(bytes.size() / 8);
+        std::memcpy(v.data(), bytes.data(), bytes.size());
+        return v;
+    };
+    for (const char* band : {"Sub", "Low", "LowMid"})
+        EXPECT_TRUE(test::ReadBytes(dir.Path() / ("XO" + std::string(band) + "L48.dbl")) ==
+                    plain.at("XO" + std::string(band) + "L48.dbl"))
+            << band;
+    const std::vector<double> mid = test::ReadDoubles(dir.Path() / "XOMidR48.dbl");
+    const std::vector<double> plainMid = doubles(plain.at("XOMidR48.dbl"));
+    for (std::size_t i = 0; i < mid.size(); ++i)
+        ASSERT_EQ(mid[i], -plainMid[i]) << i;
+    const std::vector<double> high = test::ReadDoubles(dir.Path() / "XOHighL48.dbl");
+    const std::vector<double> plainHigh = doubles(plain.at("XOHighL48.dbl"));
+    const double gain = std::pow(10.0, -6.0 / 20.0);
+    for (std::size_t i = 0; i < 24; ++i)
+        ASSERT_EQ(high[i], 0.0) << i;
+    for (std::size_t i = 24; i < high.size(); ++i)
+        ASSERT_NEAR(high[i], plainHigh[i - 24] * gain, 1e-15) << i;
+    EXPECT_EQ(IniFile(dir.Prefix() + "TarnProject.ini").ReadString("Bands", "HighDelay", ""),
+              "0.5");
+    EXPECT_EQ(IniFile(dir.Prefix() + "TarnProject.ini").ReadString("Bands", "MidInvert", ""), "1");
+
+    // Without arguments the stored design, trims included, is computed again: the same files.
+    const auto trimmed = test::Contents(dir.Path());
+    ASSERT_EQ(Run("").status, 0);
+    EXPECT_TRUE(test::Contents(dir.Path()) == trimmed);
+}
+
+TEST_F(Cli, EveryRateAndWav) {
+    Result r = Run("--rate all --format wav 80 500 3000 8000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> wavs;
+    for (const auto& name : test::FileNames(dir.Path()))
+        if (name.ends_with(".wav")) wavs.push_back(name);
+    EXPECT_EQ(wavs.size(), 60u);
+    for (const auto& [tag, rate] : {std::pair{"44", 44100}, std::pair{"192", 192000}}) {
+        const WavContents w = ReadWav(dir.Path() / ("XOHighR" + std::string(tag) + ".wav"));
+        EXPECT_EQ(w.sampleRate, rate);
+        EXPECT_EQ(w.channels, 1);
+        EXPECT_TRUE(w.doublePrecision);
+        EXPECT_EQ(w.samples.size(), 65536u);
+    }
+    EXPECT_EQ(Stored("SampleRate"), "all");
+
+    // A raw set at one more rate replaces the WAV sets: one design per project.
+    r = Run("--rate 96000 --format raw 80 500 3000 8000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto names = test::FileNames(dir.Path());
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.ends_with("96.dbl"); }),
+              10);
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.ends_with(".wav"); }),
+              0);
+
+    // The same taps as WAV and as raw, at 32 bits too.
+    ASSERT_EQ(Run("--rate 96000 --format wav --precision 32 500").status, 0);
+    const std::vector<double> fromWav = ReadWav(dir.Path() / "XOLowL96.wav").samples;
+    ASSERT_EQ(Run("--rate 96000 --format raw --precision 32 500").status, 0);
+    const std::vector<float> raw = test::ReadFloats(dir.Path() / "XOLowL96.pcm");
+    ASSERT_EQ(fromWav.size(), raw.size());
+    for (std::size_t i = 0; i < raw.size(); ++i)
+        ASSERT_EQ(fromWav[i], static_cast<double>(raw[i])) << i;
+}
+
+TEST_F(Cli, ShorterFiltersAndWhatTheyCost) {
+    Result r = Run("--phase linear --taps 8192 --rate 48000 500 3000");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<double> mid = test::ReadDoubles(dir.Path() / "XOMidL48.dbl");
+    ASSERT_EQ(mid.size(), 8192u);
+    EXPECT_EQ(std::max_element(mid.begin(), mid.end()) - mid.begin(), 4096); // 85.3 ms
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+
+    r = Run("--phase linear --taps 2048 --rate 48000 80 500");
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("2048 taps are too few"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("The Low band departs"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("7649 taps keep it within 0.1 dB"), std::string::npos) << r.err;
+    EXPECT_EQ(test::ReadDoubles(dir.Path() / "XOHighR48.dbl").size(), 2048u);
 }
 
 TEST_F(Cli, WrongUsageIsStatusTwo) {

@@ -39,7 +39,7 @@ TEST(CliOptions, EveryArgumentIsOneFieldText) {
     ASSERT_TRUE(after.result.options) << after.err;
     EXPECT_EQ(after.result.options->rate, 48000);
     EXPECT_EQ(after.result.options->frequencies, (std::vector<std::string>{"--phase", "[80]"}));
-    EXPECT_TRUE(after.result.options->minimumPhase);
+    EXPECT_FALSE(after.result.options->minimumPhase.has_value()); // the project decides
 
     const Read five = Parse({"1", "2", "3", "4", "5"});
     EXPECT_FALSE(five.result.options);
@@ -87,6 +87,52 @@ TEST(CliOptions, VersionGoesToStandardOutputWithStatusZero) {
         EXPECT_EQ(r.err, "");
     }
     EXPECT_NE(Parse({"--help"}).out.find("--version"), std::string::npos);
+}
+
+TEST(CliOptions, DesignSettingsAndPerBandTrims) {
+    const Read r =
+        Parse({"--rate",   "all",     "--format", "wav",     "--alignment", "lr",      "--taps",
+               "6144",     "--level", "High=-6",  "--delay", "High=0.5",    "--delay", "Sub=343mm",
+               "--invert", "Mid",     "--level",  "Full=2",  "80",          "500"});
+    ASSERT_TRUE(r.result.options) << r.err;
+    const CliOptions& o = *r.result.options;
+    EXPECT_EQ(o.rate, 0);
+    EXPECT_EQ(o.format, "wav");
+    EXPECT_EQ(o.alignment, "Linkwitz-Riley");
+    EXPECT_EQ(o.taps, 6144);
+    ASSERT_EQ(o.trims.size(), 5u);
+    // Levels first, then delays, then inversions, each in the order given.
+    EXPECT_EQ(o.trims[0].band, "High");
+    EXPECT_EQ(o.trims[0].levelDb, -6.0);
+    EXPECT_EQ(o.trims[1].band, "");
+    EXPECT_EQ(o.trims[1].levelDb, 2.0);
+    EXPECT_EQ(o.trims[2].delayMs, 0.5);
+    EXPECT_EQ(o.trims[3].band, "Sub");
+    EXPECT_DOUBLE_EQ(*o.trims[3].delayMs, 1.0); // 343 mm at 343 m/s
+    EXPECT_TRUE(o.trims[4].invert);
+    EXPECT_EQ(Parse({"--rate", "96000"}).result.options->rate, 96000);
+}
+
+TEST(CliOptions, BadDesignArgumentsAreWrongUsageNamingTheArgument) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* named; // what the message must name
+    };
+    for (const Case& c :
+         {Case{{"--rate", "22050"}, "--rate"}, Case{{"--rate", "all48"}, "--rate"},
+          Case{{"--taps", "255"}, "--taps"}, Case{{"--taps", "131073"}, "--taps"},
+          Case{{"--taps", "8k"}, "--taps"}, Case{{"--format", "flac"}, "--format"},
+          Case{{"--alignment", "bessel"}, "--alignment"},
+          Case{{"--level", "Tweeter=-3"}, "Tweeter"}, Case{{"--level", "High=-61"}, "High=-61"},
+          Case{{"--level", "High=21"}, "High=21"}, Case{{"--level", "High"}, "--level"},
+          Case{{"--level", "High=loud"}, "High=loud"}, Case{{"--delay", "Low=-1"}, "Low=-1"},
+          Case{{"--delay", "Low=20.1"}, "Low=20.1"}, Case{{"--delay", "Low=7000mm"}, "Low=7000mm"},
+          Case{{"--delay", "Low=1e999"}, "Low=1e999"}, Case{{"--invert", "high"}, "high"}}) {
+        const Read r = Parse(c.args);
+        EXPECT_FALSE(r.result.options) << c.args[0] << " " << c.args[1];
+        EXPECT_EQ(r.result.exitStatus, 2) << c.args[0] << " " << c.args[1];
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+    }
 }
 
 } // namespace

@@ -410,16 +410,6 @@ TEST_F(AllOrNothing, ALinkedSettingsFileIsReplacedNotFollowed) {
     EXPECT_EQ(test::ReadText(elsewhere.Path() / "shared.ini"), "[Crossover]\r\nFrequency1=70\r\n");
 }
 
-TEST_F(AllOrNothing, ASettingsFileThatIsNotTextEndsTheRun) {
-    const std::string utf16("\xFF\xFE[\0C\0]\0", 8);
-    test::WriteText(dir.Path() / "TarnProject.ini", utf16);
-    window.SetFields("500", "", "", "");
-    EXPECT_EQ(Press(), std::vector<std::string>{"Cannot read " + dir.Prefix() +
-                                                "TarnProject.ini: it is not a text file."});
-    EXPECT_EQ(test::ReadText(dir.Path() / "TarnProject.ini"), utf16);
-    EXPECT_EQ(test::FileNames(dir.Path()), std::vector<std::string>{"TarnProject.ini"});
-}
-
 TEST(DriverRules, NumberOfWays) {
     EXPECT_EQ(NumberOfWays(-1, -1, -1, -1), 1);
     EXPECT_EQ(NumberOfWays(500, -1, 2000, 8000), 2);

@@ -596,5 +596,244 @@ TEST_F(DesignedBands, TheCrossoversOwnSumTakesEachTrimBackOut) {
         EXPECT_EQ(same[k], a.sum.spectrum[k]) << k;
 }
 
+// ---------------------------------------------------------------------------------------
+// Phase and delay relative to the bulk delay
+
+// A decaying one-pole h[n] = (1 - p) p^n from sample `delay` on: a causal response that is
+// not symmetric, with the phase -w delay - atan2(p sin w, 1 - p cos w) at w = 2 pi f / fs.
+std::vector<double> DelayedOnePole(int delay, double pole) {
+    std::vector<double> taps(CoefficientCount, 0.0);
+    double value = 1 - pole;
+    for (int i = delay; i < CoefficientCount && value > 1e-300; ++i, value *= pole)
+        taps[i] = value;
+    return taps;
+}
+
+double OnePolePhaseDeg(int delay, double pole, double f, double fs) {
+    const double w = 2 * M_PI * f / fs;
+    return (-w * delay - std::atan2(pole * std::sin(w), 1 - pole * std::cos(w))) * 180 / M_PI;
+}
+
+double Wrapped(double deg) {
+    double w = std::fmod(deg, 360.0);
+    if (w <= -180) w += 360;
+    if (w > 180) w -= 360;
+    return w;
+}
+
+TEST(BulkDelay, IsTheCentreOfSymmetryWhenEveryBandIsSymmetric) {
+    std::vector<double> halfPair = Impulse(100);
+    halfPair[101] = 1.0; // two equal taps: centred between them
+    std::vector<double> perturbed = Impulse(200);
+    perturbed[199] = perturbed[201] = 0.5;
+    perturbed[201] += 1e-3;
+    // A windowed sinc around sample 2000, as a 32-bit file holds it.
+    std::vector<double> rounded = Impulse(2000);
+    for (int i = 1; i <= 1000; ++i)
+        rounded[2000 + i] = rounded[2000 - i] = static_cast<double>(
+            static_cast<float>(std::sin(i * 0.37) / (i * 0.37) * std::cos(i * M_PI / 2000)));
+    const std::vector<double> silent(CoefficientCount, 0.0);
+    struct Case {
+        const char* what;
+        std::vector<std::vector<double>> bands;
+        bool linear;
+        double bulk;
+    };
+    const Case cases[] = {
+        {"unit impulse (one way)", {Impulse(0)}, true, 0},
+        {"delayed impulse", {Impulse(32768)}, true, 32768},
+        {"a symmetric pair", {halfPair}, true, 100.5},
+        {"32-bit symmetric taps", {rounded}, true, 2000},
+        {"one band delayed by 10 samples", {Impulse(32768), Impulse(32778)}, true, 32768},
+        {"a silent band beside", {silent, Impulse(500)}, true, 500},
+        {"only silence", {silent}, false, 0},
+        {"a tap off by 1e-3", {perturbed}, false, 0},
+        {"minimum phase", {DelayedOnePole(0, 0.9), DelayedOnePole(3, 0.5)}, false, 0},
+        // A band that is not symmetric beside one that is: measured against that one.
+        {"one band off its symmetry", {Impulse(32768), DelayedOnePole(32770, 0.9)}, true, 32768},
+        // The mirror of sample 40000 would lie beyond the last tap.
+        {"energy without a partner",
+         {[] {
+             std::vector<double> t = Impulse(32768);
+             t[40000] = 0.1;
+             return t;
+         }()},
+         false,
+         0},
+    };
+    for (const Case& c : cases) {
+        std::vector<NamedTaps> bands;
+        for (const std::vector<double>& taps : c.bands)
+            bands.push_back({"f", "Band", taps});
+        const ResponseAnalysis a = AnalyseResponses(bands, 48000);
+        EXPECT_EQ(a.linearPhase, c.linear) << c.what;
+        EXPECT_EQ(a.bulkDelaySamples, c.bulk) << c.what;
+        EXPECT_DOUBLE_EQ(a.BulkDelayMs(), 1000.0 * c.bulk / 48000) << c.what;
+    }
+}
+
+TEST(BulkDelay, PhaseAndDelayOfADelayedBandAreRelativeToIt) {
+    // Two linear-phase bands, the second 1000 samples later: relative to the first, its phase
+    // turns by thousands of degrees across the band - many turns between two points of the
+    // logarithmic grid up high - and its delay is 1000 samples at every frequency.
+    const ResponseAnalysis a =
+        AnalyseResponses({{"a", "A", Impulse(32768)}, {"b", "B", Impulse(33768)}}, 48000);
+    ASSERT_EQ(a.bulkDelaySamples, 32768);
+    const BandResponse& first = a.bands[0];
+    const BandResponse& late = a.bands[1];
+    // Unwrapped, each band is moved by whole turns to meet the sum (a comb here); the shape
+    // is its own.
+    const double firstTurns = first.unwrappedPhaseDeg[0];
+    const double lateTurns = late.unwrappedPhaseDeg[0] + 360.0 * 10 * 1000 / 48000;
+    EXPECT_NEAR(Wrapped(firstTurns), 0.0, 1e-6);
+    EXPECT_NEAR(Wrapped(lateTurns), 0.0, 1e-6);
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        const double f = a.frequencies[i];
+        const double turn = -360.0 * f * 1000 / 48000;
+        ASSERT_NEAR(first.phaseDeg[i], 0.0, 1e-6) << f;
+        ASSERT_NEAR(first.unwrappedPhaseDeg[i], firstTurns, 1e-6) << f;
+        ASSERT_NEAR(first.relativeDelayMs[i], 0.0, 1e-6) << f;
+        ASSERT_NEAR(Wrapped(late.phaseDeg[i] - turn), 0.0, 1e-6) << f;
+        ASSERT_GT(late.phaseDeg[i], -180.0) << f;
+        ASSERT_LE(late.phaseDeg[i], 180.0) << f;
+        ASSERT_NEAR(late.unwrappedPhaseDeg[i], turn + lateTurns, 1e-6) << f;
+        ASSERT_NEAR(late.relativeDelayMs[i], 1000.0 / 48, 1e-6) << f;
+        ASSERT_NEAR(late.groupDelayMs[i], 1000.0 * 33768 / 48000, 1e-6) << f;
+    }
+    // Between the bins as well.
+    for (double f : {12.345, 999.9, 15000.1})
+        EXPECT_NEAR(Wrapped(a.PhaseDegAt(late, f) + 360.0 * f * 1000 / 48000), 0.0, 0.01) << f;
+    EXPECT_NEAR(a.RelativeDelayMsAt(late, 440), 1000.0 / 48, 1e-6);
+}
+
+TEST(BulkDelay, PhaseOfResponsesThatAreNotSymmetricIsTheirOwn) {
+    // Without a bulk delay the phase is the response's own: a one-pole, and the same behind a
+    // delay of 30 samples, whose phase runs through several turns by 20 kHz.
+    struct Case {
+        int delay;
+        double pole;
+    };
+    for (const Case c : {Case{0, 0.9}, Case{0, 0.5}, Case{30, 0.9}}) {
+        const ResponseAnalysis a =
+            AnalyseResponses({{"p", "P", DelayedOnePole(c.delay, c.pole)}}, 48000);
+        ASSERT_FALSE(a.linearPhase);
+        const BandResponse& band = a.bands[0];
+        for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+            const double f = a.frequencies[i];
+            const double expected = OnePolePhaseDeg(c.delay, c.pole, f, 48000);
+            ASSERT_NEAR(Wrapped(band.phaseDeg[i] - expected), 0.0, 0.01) << c.delay << " " << f;
+            ASSERT_NEAR(band.unwrappedPhaseDeg[i], expected, 0.01) << c.delay << " " << f;
+            ASSERT_EQ(band.relativeDelayMs[i], band.groupDelayMs[i]) << f;
+        }
+        for (double f : {33.3, 1234.5, 20000.0})
+            EXPECT_NEAR(Wrapped(a.PhaseDegAt(band, f) - OnePolePhaseDeg(c.delay, c.pole, f, 48000)),
+                        0.0, 0.01)
+                << f;
+    }
+}
+
+TEST_F(DesignedBands, BandsAreBlankWhereTheirDelayIsAndLinearPhaseShowsNoPhase) {
+    DesignBandPass(10, 500, 4000);
+    const ResponseAnalysis a = AnalyseResponses({{"bp", "Mid", Taps()}}, 44100);
+    ASSERT_TRUE(a.linearPhase);
+    EXPECT_EQ(a.bulkDelaySamples, 32768);
+    const BandResponse& bp = a.bands[0];
+    int shown = 0;
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        const bool blank = std::isnan(bp.groupDelayMs[i]);
+        EXPECT_EQ(std::isnan(bp.phaseDeg[i]), blank);
+        EXPECT_EQ(std::isnan(bp.unwrappedPhaseDeg[i]), blank);
+        EXPECT_EQ(std::isnan(bp.relativeDelayMs[i]), blank);
+        if (blank) continue;
+        ++shown;
+        EXPECT_NEAR(bp.phaseDeg[i], 0.0, 1e-3) << a.frequencies[i];
+        EXPECT_NEAR(bp.relativeDelayMs[i], 0.0, 1e-6) << a.frequencies[i];
+    }
+    EXPECT_GT(shown, 100);
+    EXPECT_LT(shown, static_cast<int>(a.frequencies.size()) - 100);
+}
+
+TEST(CurvesCsv, HoldsEveryCurveOnTheGridWithEmptyFieldsWhereThereIsNone) {
+    // Two taps of a half: |cos(w / 2)|, which falls to nothing at fs/2, the last point of
+    // the grid, where its phase and delay are left out. Centred on 32768.5, the bulk delay.
+    std::vector<double> pair(CoefficientCount, 0.0);
+    pair[32768] = pair[32769] = 0.5;
+    AnalysisOptions options;
+    options.gridPoints = 50;
+    const ResponseAnalysis a = AnalyseResponses(
+        {{"XOLowL48.dbl", "Low", Impulse(32801)}, {"XOHighL48.dbl", "High", pair}}, 48000, options);
+    ASSERT_EQ(a.bulkDelaySamples, 32768.5);
+    const std::string csv = CurvesCsv(a);
+    std::vector<std::vector<std::string>> rows;
+    std::size_t at = 0;
+    for (std::size_t end; (end = csv.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::vector<std::string> fields;
+        const std::string line = csv.substr(at, end - at);
+        for (std::size_t from = 0, comma;; from = comma + 1) {
+            comma = line.find(',', from);
+            fields.push_back(line.substr(from, comma - from));
+            if (comma == std::string::npos) break;
+        }
+        rows.push_back(fields);
+    }
+    EXPECT_EQ(at, csv.size()); // every line ends in a line feed
+    ASSERT_EQ(rows.size(), 51u);
+    EXPECT_EQ(rows[0], (std::vector<std::string>{"Hz", "Low dB", "Low phase deg", "Low delay ms",
+                                                 "High dB", "High phase deg", "High delay ms",
+                                                 "Sum dB", "Sum phase deg", "Sum delay ms"}));
+    int blank = 0;
+    for (std::size_t i = 0; i < a.frequencies.size(); ++i) {
+        const std::vector<std::string>& row = rows[i + 1];
+        ASSERT_EQ(row.size(), 10u) << i;
+        EXPECT_NEAR(std::stod(row[0]), a.frequencies[i], 1e-3);
+        const BandResponse* curves[] = {&a.bands[0], &a.bands[1], &a.sum};
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_NEAR(std::stod(row[1 + 3 * c]), curves[c]->magnitudeDb[i], 1e-4);
+            if (std::isnan(curves[c]->phaseDeg[i])) {
+                ++blank;
+                EXPECT_EQ(row[2 + 3 * c], "");
+                EXPECT_EQ(row[3 + 3 * c], "");
+                continue;
+            }
+            EXPECT_NEAR(std::stod(row[2 + 3 * c]), curves[c]->phaseDeg[i], 1e-3);
+            EXPECT_NEAR(std::stod(row[3 + 3 * c]), curves[c]->relativeDelayMs[i], 1e-4);
+        }
+        // The single tap is 32.5 samples behind the bulk delay.
+        EXPECT_EQ(row[3], "0.6771");
+    }
+    // The top of the grid for the pair; besides, a notch of the sum (the single tap and the
+    // pair cancel where the 32.5 samples between them are half a period).
+    EXPECT_EQ(blank, 2);
+    EXPECT_EQ(rows.back()[5], "");
+    EXPECT_EQ(rows.back()[6], "");
+}
+
+TEST_F(RunRead, UnwrappedBandsMeetTheSumWhereTheyAreLoudest) {
+    // Minimum phase, three ways: the bands have turned by different whole turns by the time
+    // they pass, and each is drawn next to the sum there.
+    window.minimumPhase = true;
+    window.fields[1] = "5000";
+    Run();
+    const ResponseAnalysis a = AnalyseSet(FindCoefficientSets(dir.Path()).front());
+    ASSERT_EQ(a.bands.size(), 3u);
+    double lowest = 0;
+    for (const BandResponse& band : a.bands) {
+        const std::size_t loudest = static_cast<std::size_t>(
+            std::max_element(band.magnitudeDb.begin(), band.magnitudeDb.end()) -
+            band.magnitudeDb.begin());
+        EXPECT_LE(std::abs(band.unwrappedPhaseDeg[loudest] - a.sum.unwrappedPhaseDeg[loudest]),
+                  180.0)
+            << band.title;
+        for (std::size_t i = 0; i < a.frequencies.size(); ++i)
+            if (!std::isnan(band.phaseDeg[i])) {
+                ASSERT_NEAR(Wrapped(band.unwrappedPhaseDeg[i] - band.phaseDeg[i]), 0.0, 1e-9)
+                    << band.title << " " << a.frequencies[i];
+                lowest = std::min(lowest, band.unwrappedPhaseDeg[i]);
+            }
+    }
+    // The high band starts turns below zero, where the sum is.
+    EXPECT_LT(lowest, -720.0);
+}
+
 } // namespace
 } // namespace tarn
