@@ -408,9 +408,10 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
 }
 
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options) {
-    CoefficientSet read = set;
-    std::vector<std::vector<double>> taps = ReadSet(read);
-    return AnalyseSet(read, std::move(taps), options);
+    std::vector<std::vector<double>> taps;
+    for (const std::filesystem::path& file : set.files)
+        taps.push_back(ReadCoefficientFile(file, set.SampleRate()));
+    return AnalyseSet(set, std::move(taps), options);
 }
 
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,

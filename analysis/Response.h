@@ -113,8 +113,9 @@ struct ResponseAnalysis {
 ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
                                   const AnalysisOptions& options = {});
 
-// Reads the files of the set and analyses its bands: CoefficientSetError when the set is not
-// complete and consistent (ReadSet).
+// Reads the left file of each band of the set and analyses them: CoefficientFileError for a
+// file that does not read or a WAV whose rate is not the tag's. (ReadSet judges the whole set,
+// both sides.)
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options = {});
 // Analyses the bands of a set that ReadSet has read: taps as it returned them.
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,
