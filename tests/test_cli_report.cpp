@@ -432,5 +432,35 @@ TEST_F(Report, TheSumAsWrittenAndTheCrossoversOwnSum) {
     }
 }
 
+TEST_F(Report, EveryRateOfALinkwitzRileyRunInWavWithTrims) {
+    ASSERT_EQ(Run("--rate all --format wav --alignment lr --order 4 --phase linear "
+                  "--level High=-6 --delay High=0.5 --invert Mid 80 500 3000 8000")
+                  .status,
+              0);
+    const Result r = Run("report");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<std::string> lines = Lines(r.out);
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(" Hz, 64-bit float .wav, 65536 taps, 5 bands"), std::string::npos)
+        << lines[0];
+    // The five other rates are named.
+    EXPECT_EQ(Words(lines[1]).size(), 7u) << lines[1];
+    EXPECT_EQ(LineStarting(r.out, "Alignment: "), "Alignment: Linkwitz-Riley");
+    for (const char* crossover :
+         {"  80 Hz: Sub", "  500 Hz: Low", "  3000 Hz: LowMid", "  8000 Hz: Mid"}) {
+        const std::vector<std::string> words = Words(LineStarting(r.out, crossover));
+        ASSERT_EQ(words.size(), 8u) << crossover << "\n" << r.out;
+        EXPECT_EQ(words[3], "-6.02") << crossover;
+        EXPECT_EQ(words[6], "-6.02") << crossover;
+    }
+    EXPECT_EQ(Words(LineStarting(r.out, "Mid ")).at(4), "inverted");
+    EXPECT_EQ(Words(LineStarting(r.out, "High ")).at(1), "-6.00");
+    EXPECT_LT(std::abs(DeviationDb(LineStarting(
+                  r.out, "Sum of the crossover, levels, delays and polarities taken out: "))),
+              0.01)
+        << r.out;
+    EXPECT_GT(std::abs(DeviationDb(LineStarting(r.out, "Sum as written: "))), 1.0) << r.out;
+}
+
 } // namespace
 } // namespace tarn
