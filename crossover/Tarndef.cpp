@@ -29,7 +29,10 @@ ProjectBusyError::ProjectBusyError(const std::string& projectPath)
                 " is busy (another calculation is running).") {}
 
 IniReadError::IniReadError(const std::string& fileName)
-    : TarnError("Cannot read " + fileName + ": it is not a text file") {}
+    : IniReadError(fileName, "it is not a text file") {}
+
+IniReadError::IniReadError(const std::string& fileName, const std::string& why)
+    : TarnError("Cannot read " + fileName + ": " + why) {}
 
 IniWriteError::IniWriteError(const std::string& fileName)
     : TarnError("In " + fileName + " kann nicht geschrieben werden") {}

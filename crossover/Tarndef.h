@@ -89,6 +89,7 @@ class InterruptedError : public TarnError {
 class IniReadError : public TarnError {
   public:
     explicit IniReadError(const std::string& fileName);
+    IniReadError(const std::string& fileName, const std::string& why);
 };
 
 // "Unable to create directory" and the like.

@@ -293,6 +293,10 @@ Location Locate(const std::string& text, const std::vector<Line>& lines, std::st
 std::optional<std::string> ReadWholeFile(const std::string& fileName) {
     std::error_code ec;
     if (!fs::is_regular_file(fs::path(fileName), ec)) return std::nullopt;
+    if (const std::uintmax_t size = fs::file_size(fs::path(fileName), ec);
+        !ec && size > IniFile::MaxFileSize)
+        throw IniReadError(fileName, "at " + std::to_string(size) +
+                                         " bytes it is too large for a settings file");
     std::ifstream in(fs::path(fileName), std::ios::binary);
     if (!in) return std::nullopt;
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -355,7 +359,7 @@ IniFile::IniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
 std::optional<std::string> IniFile::ReadValue(const std::string& section, const std::string& key,
                                               bool cut) const {
-    const auto text = ReadWholeFile(fileName_);
+    const auto& text = Text();
     if (!text) return std::nullopt;
     const std::vector<Line> lines = SplitLines(*text);
     const Location loc = Locate(*text, lines, OneLine(section), OneLine(key));
@@ -372,6 +376,20 @@ std::optional<std::string> IniFile::ReadValue(const std::string& section, const 
 std::string IniFile::ReadString(const std::string& section, const std::string& key,
                                 const std::string& def) const {
     return ReadValue(section, key, true).value_or(def);
+}
+
+const std::optional<std::string>& IniFile::Text() const {
+    std::error_code ec;
+    const fs::path path(fileName_);
+    const std::uintmax_t size = fs::file_size(path, ec);
+    const fs::file_time_type time = ec ? fs::file_time_type{} : fs::last_write_time(path, ec);
+    if (ec || !textRead_ || size != textSize_ || time != textTime_) {
+        text_ = ReadWholeFile(fileName_);
+        textRead_ = !ec;
+        textSize_ = size;
+        textTime_ = time;
+    }
+    return text_;
 }
 
 std::optional<std::string> IniFile::ReadUncut(const std::string& section,

@@ -11,6 +11,8 @@
 // old one (core/AtomicFile.h), so a crash never leaves a truncated settings file.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -50,11 +52,22 @@ class IniFile {
     // Throws IniWriteError when the file exists but cannot be rewritten.
     std::string WithWrites(std::span<const IniWrite> writes) const;
 
+    // Settings files hold a few hundred bytes; a larger one than this is refused rather
+    // than read (IniReadError), so a stray multi-gigabyte file cannot stall the start.
+    static constexpr std::uintmax_t MaxFileSize = 64u << 20;
+
   private:
     std::optional<std::string> ReadValue(const std::string& section, const std::string& key,
                                          bool cut) const;
+    // The file's text, read once for all the keys a caller reads in a row, and read again
+    // only when the file has changed size or time since.
+    const std::optional<std::string>& Text() const;
 
     std::string fileName_;
+    mutable std::optional<std::string> text_;
+    mutable std::uintmax_t textSize_ = 0;
+    mutable std::filesystem::file_time_type textTime_{};
+    mutable bool textRead_ = false;
 };
 
 // True when the file holds the value whole, so that it reads back uncut: at most 2047

@@ -437,5 +437,26 @@ TEST_F(IniFileTest, StrayBytesAndHugeValues) {
     EXPECT_EQ(Get("a.ini"), written + "[Big]\r\nvalue=" + big + "\r\nafter=1\r\n");
 }
 
+TEST_F(IniFileTest, AFileFarLargerThanSettingsIsRefusedNotRead) {
+    Put("huge.ini", "[Crossover]\r\nFilterOrder=7\r\n");
+    // Sparse: no disk space, but a size no settings file has.
+    fs::resize_file(dir_ / "huge.ini", IniFile::MaxFileSize + 1);
+    IniFile file(PathOf("huge.ini"));
+    try {
+        file.ReadString("Crossover", "FilterOrder", "");
+        ADD_FAILURE() << "a file beyond the bound was read";
+    } catch (const IniReadError& e) {
+        EXPECT_NE(std::string(e.what()).find("too large"), std::string::npos) << e.what();
+    }
+    EXPECT_THROW(file.WriteString("Crossover", "FilterOrder", "8"), TarnError);
+
+    // Read once, a file that changes afterwards is read again.
+    Put("small.ini", "[Crossover]\r\nFilterOrder=7\r\n");
+    IniFile small(PathOf("small.ini"));
+    EXPECT_EQ(small.ReadInteger("Crossover", "FilterOrder", 0), 7);
+    Put("small.ini", "[Crossover]\r\nFilterOrder=12\r\n");
+    EXPECT_EQ(small.ReadInteger("Crossover", "FilterOrder", 0), 12);
+}
+
 } // namespace
 } // namespace tarn
