@@ -379,17 +379,9 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
     for (std::size_t i = 0; i < length; ++i)
         a.step[i] = running += a.sum.impulse[i];
 
-    const double from = options.flatFromHz;
-    const double to = std::min(options.flatToHz, nyquist);
-    const auto firstBin = static_cast<std::size_t>(std::ceil(from / a.BinHz()));
-    const auto lastBin = static_cast<std::size_t>(std::floor(to / a.BinHz()));
-    for (std::size_t k = firstBin; k <= lastBin && k < a.sum.spectrum.size(); ++k) {
-        const double db = Db(a.sum.spectrum[k]);
-        if (std::abs(db) > std::abs(a.deviationDb) || k == firstBin) {
-            a.deviationDb = db;
-            a.deviationHz = static_cast<double>(k) * a.BinHz();
-        }
-    }
+    const Deviation deviation = LargestDeviation(a.sum.spectrum, a.BinHz(), options);
+    a.deviationDb = deviation.db;
+    a.deviationHz = deviation.hz;
 
     int first = static_cast<int>(length) - 1, last = 0;
     auto widen = [&](const std::vector<double>& x) {
@@ -416,11 +408,40 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
 }
 
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options) {
+    std::vector<std::vector<double>> taps;
+    for (const std::filesystem::path& file : set.files)
+        taps.push_back(ReadCoefficientFile(file, set.SampleRate()));
+    return AnalyseSet(set, std::move(taps), options);
+}
+
+ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,
+                            const AnalysisOptions& options) {
     std::vector<NamedTaps> bands;
-    for (std::size_t i = 0; i < set.files.size(); ++i)
-        bands.push_back({set.files[i].filename().string(), BandTitle(set.bands[i]),
-                         ReadCoefficientFile(set.files[i])});
+    for (std::size_t i = 0; i < set.files.size() && i < taps.size(); ++i)
+        bands.push_back(
+            {set.files[i].filename().string(), BandTitle(set.bands[i]), std::move(taps[i])});
     return AnalyseResponses(std::move(bands), set.SampleRate(), options);
+}
+
+Deviation LargestDeviation(const std::vector<std::complex<double>>& spectrum, double binHz,
+                           const AnalysisOptions& options) {
+    const double nyquist = binHz * static_cast<double>(spectrum.size() - 1);
+    const double to = std::min(options.flatToHz, nyquist);
+    const auto firstBin = static_cast<std::size_t>(std::ceil(options.flatFromHz / binHz));
+    const auto lastBin = static_cast<std::size_t>(std::floor(to / binHz));
+    Deviation deviation;
+    for (std::size_t k = firstBin; k <= lastBin && k < spectrum.size(); ++k) {
+        const double db = Db(spectrum[k]);
+        if (std::abs(db) > std::abs(deviation.db) || k == firstBin) {
+            deviation.db = db;
+            deviation.hz = static_cast<double>(k) * binHz;
+        }
+    }
+    return deviation;
+}
+
+std::string DecimalText(double value, int decimals) {
+    return Fixed(value, decimals);
 }
 
 std::vector<std::string> TableHeadings() {
@@ -445,6 +466,10 @@ std::vector<std::vector<std::string>> TableRows(const ResponseAnalysis& a) {
 std::string FormatTable(const ResponseAnalysis& a) {
     std::vector<std::vector<std::string>> lines = TableRows(a);
     lines.insert(lines.begin(), TableHeadings());
+    return AlignedColumns(lines);
+}
+
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& lines) {
     std::vector<std::size_t> width(lines.front().size(), 0);
     for (const auto& line : lines)
         for (std::size_t c = 0; c < line.size(); ++c)
@@ -454,7 +479,7 @@ std::string FormatTable(const ResponseAnalysis& a) {
         std::string out;
         for (std::size_t c = 0; c < line.size(); ++c) {
             const std::string pad(width[c] - line[c].size(), ' ');
-            // The file names left-aligned, the figures right-aligned.
+            // The names in the first column left-aligned, the figures right-aligned.
             out += c == 0 ? line[c] + pad : "  " + pad + line[c];
         }
         while (!out.empty() && out.back() == ' ')
@@ -495,9 +520,9 @@ std::string ReportText(const CoefficientSet& shown, const std::vector<Coefficien
         shown.Pattern() + " in " + shown.directory.string() + ": " + shown.Description() + "\n";
     std::string others;
     for (const CoefficientSet& set : all)
-        if (set.rateTag != shown.rateTag || set.doublePrecision != shown.doublePrecision)
+        if (set.Pattern() != shown.Pattern())
             others += (others.empty() ? "" : ", ") + set.Pattern();
-    if (!others.empty()) text += "Also found, older: " + others + "\n";
+    if (!others.empty()) text += "Also found: " + others + "\n";
     return text + "\n" + FormatTable(analysis);
 }
 

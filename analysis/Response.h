@@ -113,8 +113,28 @@ struct ResponseAnalysis {
 ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
                                   const AnalysisOptions& options = {});
 
-// Reads the files of the set (CoefficientFileError for a malformed one) and analyses them.
+// Reads the left file of each band of the set and analyses them: CoefficientFileError for a
+// file that does not read or a WAV whose rate is not the tag's. (ReadSet judges the whole set,
+// both sides.)
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options = {});
+// Analyses the bands of a set that ReadSet has read: taps as it returned them.
+ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,
+                            const AnalysisOptions& options = {});
+
+// The largest deviation from 0 dB of a spectrum (bins 0..M/2, binHz apart) over the
+// options' flat range, signed, and where it occurs: how a sum of bands is judged.
+struct Deviation {
+    double db = 0;
+    double hz = 0;
+};
+Deviation LargestDeviation(const std::vector<std::complex<double>>& spectrum, double binHz,
+                           const AnalysisOptions& options = {});
+
+// A figure as the table writes it: fixed decimals, and no "-0.000" for one that rounds to zero.
+std::string DecimalText(double value, int decimals);
+// Rows of texts as lines of aligned columns: the first left-aligned, the others right-aligned,
+// two blanks apart, no trailing blanks.
+std::string AlignedColumns(const std::vector<std::vector<std::string>>& lines);
 
 // The table: one row per band and one for the sum, as texts. Edges a band does not have
 // read "-"; the deviation columns are filled only for the sum.

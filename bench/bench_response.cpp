@@ -1,13 +1,15 @@
 // Speed of reading a set back: the 2^18-point real transform of one band against FFTW's real
 // transform of the same size, and the whole analysis of a five-way set (48000 Hz, 80, 500,
 // 3000, 8000 Hz) from its files to the table, as tarn-cli report and the response window's
-// refresh do it.
+// refresh do it; and reading and judging the set's ten files against reading their bytes
+// and nothing else.
 //
 //   build/bench/tarn_bench_response --benchmark_repetitions=5
 //   --benchmark_report_aggregates_only=true
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include <fstream>
 #include <vector>
 
 #include <fftw3.h>
@@ -59,5 +61,28 @@ void BM_AnalyseFiveWaySet(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_AnalyseFiveWaySet)->Unit(benchmark::kMillisecond);
+
+// Every file of the set, both sides, read and judged as tarn-cli report does.
+void BM_ReadFiveWaySet(benchmark::State& state) {
+    for (auto _ : state) {
+        tarn::CoefficientSet set = Set().Set();
+        benchmark::DoNotOptimize(tarn::ReadSet(set));
+    }
+}
+BENCHMARK(BM_ReadFiveWaySet)->Unit(benchmark::kMillisecond);
+
+// The floor: the same files' bytes read into one buffer each, nothing checked or converted.
+void BM_ReadFiveWayBytes(benchmark::State& state) {
+    const tarn::CoefficientSet& set = Set().Set();
+    for (auto _ : state)
+        for (const std::string& band : set.bands)
+            for (const char side : tarn::Sides) {
+                std::ifstream in(set.File(band, side), std::ios::binary);
+                std::vector<char> bytes(tarn::DoubleFileSize);
+                in.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+                benchmark::DoNotOptimize(bytes.data());
+            }
+}
+BENCHMARK(BM_ReadFiveWayBytes)->Unit(benchmark::kMillisecond);
 
 } // namespace

@@ -101,6 +101,13 @@ WavContents ReadWav(const std::filesystem::path& file) {
     c.floatSamples = subtype == SF_FORMAT_FLOAT || subtype == SF_FORMAT_DOUBLE;
     c.doublePrecision = subtype == SF_FORMAT_DOUBLE;
     if (info.channels < 1 || info.frames < 0) throw WavError("No samples");
+    if (info.channels == 1) {
+        // A coefficient file: the frames are the samples, read straight into place.
+        c.samples.resize(static_cast<std::size_t>(info.frames));
+        if (sf_readf_double(h.file, c.samples.data(), info.frames) != info.frames)
+            throw WavError(sf_strerror(h.file));
+        return c;
+    }
     std::vector<double> frames(static_cast<std::size_t>(info.frames) * info.channels);
     if (sf_readf_double(h.file, frames.data(), info.frames) != info.frames)
         throw WavError(sf_strerror(h.file));

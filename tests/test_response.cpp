@@ -15,8 +15,13 @@
 #include "analysis/CoefficientSet.h"
 #include "analysis/RealTransform.h"
 #include "analysis/Response.h"
+#include "analysis/SetReport.h"
+#include "crossover/BandTrim.h"
+#include "crossover/LinkwitzRiley.h"
+#include "crossover/Shorten.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "crossover/WavFile.h"
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
@@ -402,14 +407,26 @@ TEST(CoefficientFiles, AFileThatIsNotOneSaysWhy) {
         }
         return "read without error";
     };
-    test::WriteText(dir.Path() / "XOLowL44.dbl", std::string(SingleFileSize, '\0'));
-    EXPECT_EQ(message("XOLowL44.dbl"),
-              "XOLowL44.dbl is not a coefficient file: 262144 bytes, where a .dbl file holds "
-              "65536 64-bit values (524288 bytes)");
-    test::WriteText(dir.Path() / "XOLowL44.pcm", std::string(DoubleFileSize, '\0'));
-    EXPECT_EQ(message("XOLowL44.pcm"),
-              "XOLowL44.pcm is not a coefficient file: 524288 bytes, where a .pcm file holds "
-              "65536 32-bit values (262144 bytes)");
+    // Any whole number of values from 256 to 131072 is a tap count; nothing else is.
+    const struct {
+        const char* name;
+        std::size_t bytes;
+        const char* why;
+    } sizes[] = {
+        {"XOLowL44.dbl", 5, "5 bytes, not a whole number of 64-bit values"},
+        {"XOLowL44.pcm", 4 * 1000 + 2, "4002 bytes, not a whole number of 32-bit values"},
+        {"XOLowL44.dbl", 0, "0 taps, where a coefficient file holds 256 to 131072"},
+        {"XOLowL44.dbl", 8 * 255, "255 taps, where a coefficient file holds 256 to 131072"},
+        {"XOLowL44.pcm", 4 * 131073, "131073 taps, where a coefficient file holds 256 to 131072"},
+    };
+    for (const auto& c : sizes) {
+        test::WriteText(dir.Path() / c.name, std::string(c.bytes, '\0'));
+        EXPECT_EQ(message(c.name), std::string(c.name) + " is not a coefficient file: " + c.why);
+    }
+    for (const std::size_t taps : {256, 131072}) {
+        test::WriteText(dir.Path() / "XOLowL44.dbl", std::string(8 * taps, '\0'));
+        EXPECT_EQ(ReadCoefficientFile(dir.Path() / "XOLowL44.dbl").size(), taps);
+    }
 
     std::vector<double> values(CoefficientCount, 0.25);
     values[5] = std::nan("");
@@ -422,9 +439,161 @@ TEST(CoefficientFiles, AFileThatIsNotOneSaysWhy) {
     EXPECT_EQ(message("XOHighL44.dbl"),
               "XOHighL44.dbl is not a coefficient file: value 65535 is not a finite number");
 
-    EXPECT_NE(message("XOMidL44.dbl").find("Cannot read"), std::string::npos);
+    EXPECT_EQ(message("XOMidL44.dbl"), "Cannot read " + (dir.Path() / "XOMidL44.dbl").string() +
+                                           ": No such file or directory");
     test::WriteText(dir.Path() / "notes.txt", "");
-    EXPECT_NE(message("notes.txt").find("neither in .dbl nor in .pcm"), std::string::npos);
+    EXPECT_NE(message("notes.txt").find("none of .dbl, .pcm and .wav"), std::string::npos);
+}
+
+std::string WavText(const std::vector<double>& taps, int rate, bool doublePrecision) {
+    const std::vector<unsigned char> bytes =
+        EncodeWav(taps.data(), taps.size(), rate, doublePrecision);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// A mono 16-bit PCM WAV of n silent samples, the kind of file an audio editor saves.
+std::string PcmWavText(std::uint32_t n) {
+    auto u32 = [](std::uint32_t v) {
+        return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+    };
+    auto u16 = [](std::uint16_t v) { return std::string{char(v), char(v >> 8)}; };
+    return "RIFF" + u32(36 + 2 * n) + "WAVEfmt " + u32(16) + u16(1) + u16(1) + u32(44100) +
+           u32(88200) + u16(2) + u16(16) + "data" + u32(2 * n) + std::string(2 * n, '\0');
+}
+
+TEST(CoefficientFiles, WavFilesReadThroughLibsndfileWithTheirRateAndPrecision) {
+    test::TempDir dir;
+    std::vector<double> taps(8192);
+    for (std::size_t i = 0; i < taps.size(); ++i)
+        taps[i] = std::sin(0.01 * static_cast<double>(i)) / (1.0 + static_cast<double>(i)) / 3;
+    test::WriteText(dir.Path() / "XOLowL48.wav", WavText(taps, 48000, true));
+    const CoefficientFile wide = ReadCoefficients(dir.Path() / "XOLowL48.wav");
+    EXPECT_EQ(wide.taps, taps);
+    EXPECT_TRUE(wide.doublePrecision);
+    EXPECT_EQ(wide.sampleRate, 48000);
+    EXPECT_EQ(ReadCoefficientFile(dir.Path() / "XOLowL48.wav", 48000), taps);
+
+    test::WriteText(dir.Path() / "XOLowL44.wav", WavText(taps, 44100, false));
+    const CoefficientFile narrow = ReadCoefficients(dir.Path() / "XOLowL44.wav");
+    EXPECT_FALSE(narrow.doublePrecision);
+    ASSERT_EQ(narrow.taps.size(), taps.size());
+    for (std::size_t i = 0; i < taps.size(); ++i)
+        ASSERT_EQ(narrow.taps[i], static_cast<double>(static_cast<float>(taps[i]))) << i;
+
+    auto message = [&](const std::string& name, double rate = 0) -> std::string {
+        try {
+            ReadCoefficientFile(dir.Path() / name, rate);
+        } catch (const CoefficientFileError& e) {
+            return e.what();
+        }
+        return "read without error";
+    };
+    EXPECT_EQ(message("XOLowL44.wav", 48000),
+              "XOLowL44.wav is a 44100 Hz WAV, where its name says 48000 Hz");
+
+    std::vector<double> bad = taps;
+    bad[100] = std::nan("");
+    const struct {
+        const char* name;
+        std::string bytes;
+        const char* why;
+    } cases[] = {
+        {"XOMidL44.wav", PcmWavText(1024), "its samples are not IEEE float (32 or 64 bits)"},
+        {"XOMidL44.wav", WavText(std::vector<double>(255, 0.1), 44100, true),
+         "255 taps, where a coefficient file holds 256 to 131072"},
+        {"XOMidL44.wav", WavText(bad, 44100, true), "value 100 is not a finite number"},
+        {"XOMidL44.wav", std::string((MaxTapCount + 10000) * 8, '\0'),
+         "1128576 bytes, more than a WAV of 131072 taps takes"},
+    };
+    for (const auto& c : cases) {
+        test::WriteText(dir.Path() / c.name, c.bytes);
+        EXPECT_EQ(message(c.name), std::string(c.name) + " is not a coefficient file: " + c.why);
+    }
+    // What libsndfile says of a file that is no sound file at all.
+    test::WriteText(dir.Path() / "XOHighL44.wav", std::string(8 * 1024, '\0'));
+    EXPECT_EQ(message("XOHighL44.wav").rfind("XOHighL44.wav is not a coefficient file: ", 0), 0u);
+}
+
+// ---------------------------------------------------------------------------------------
+// What the report says beside the table
+
+TEST(SetReport, ResponseAtIsTheSumAtExactlyTheFrequency) {
+    // Known answers between the bins of any transform: two half-size impulses one sample
+    // apart, 0.5 (1 + e^-iw), and one impulse late by d samples, e^-iwd.
+    const double fs = 44100;
+    std::vector<double> comb(300, 0.0);
+    comb[0] = comb[1] = 0.5;
+    for (double f : {20.0, 997.3, 12345.678, 22049.9}) {
+        const double w = 2 * std::numbers::pi * f / fs;
+        const std::complex<double> h = ResponseAt(comb, f, fs);
+        EXPECT_NEAR(std::abs(h - 0.5 * (1.0 + std::polar(1.0, -w))), 0.0, 1e-13) << f;
+        EXPECT_NEAR(LevelDbAt(comb, f, fs), 20 * std::log10(std::cos(w / 2)), 1e-9) << f;
+    }
+    const std::vector<double> late = Impulse(65535);
+    for (double f : {1.0 / 3, 1000.001, 21000.5}) {
+        const double turns = std::fmod(f * 65535 / fs, 1.0);
+        const std::complex<double> h = ResponseAt(late, f, fs);
+        EXPECT_NEAR(std::abs(h - std::polar(1.0, -2 * std::numbers::pi * turns)), 0.0, 1e-9) << f;
+    }
+    // On a bin, the sum is the transform's.
+    std::mt19937 random(11);
+    std::uniform_real_distribution<double> value(-1, 1);
+    std::vector<double> x(64);
+    for (double& v : x)
+        v = value(random);
+    const auto dft = test::DirectDft({x.begin(), x.end()}, -1, 256);
+    for (std::size_t k : {0u, 1u, 37u, 128u}) {
+        const std::complex<double> h = ResponseAt(x, fs * k / 256, fs);
+        EXPECT_NEAR(h.real(), static_cast<double>(dft[k].real()), 1e-12) << k;
+        EXPECT_NEAR(h.imag(), static_cast<double>(dft[k].imag()), 1e-12) << k;
+    }
+}
+
+TEST_F(DesignedBands, LinkwitzRileyBandsAreSixDecibelsDownAtTheirCrossover) {
+    // From gentle to steep (LR50: about 300 dB per octave), at a frequency on no bin.
+    SamplePeriod = 1.0 / 48000;
+    for (const bool minimum : {true, false})
+        for (const int order : {2, 4, 25}) {
+            std::vector<std::vector<double>> bands;
+            for (int band : {0, 1}) {
+                DesignLinkwitzRiley(order, {1234.5}, band, minimum);
+                bands.push_back(Taps());
+            }
+            const ResponseAnalysis a =
+                AnalyseResponses({{"lp", "Low", bands[0]}, {"hp", "High", bands[1]}}, 48000);
+            const double hz[] = {1234.5};
+            const std::vector<CrossoverLevel> levels = CrossoverLevels(a, hz, {});
+            ASSERT_EQ(levels.size(), 1u);
+            EXPECT_NEAR(levels[0].lowerDb, -6.0206, 0.01) << order << " " << minimum;
+            EXPECT_NEAR(levels[0].upperDb, -6.0206, 0.01) << order << " " << minimum;
+            EXPECT_EQ(PhaseOfSet(a, {}), minimum ? BandPhase::Minimum : BandPhase::Linear);
+        }
+}
+
+TEST_F(DesignedBands, TheCrossoversOwnSumTakesEachTrimBackOut) {
+    // A linear-phase pair sums flat; the high band trimmed by level, polarity and a delay
+    // of a fractional number of samples (13.23) does not, until the trim is taken out.
+    DesignLowPass(10, 2000);
+    const std::vector<double> low = Taps();
+    DesignHighPass(10, 2000);
+    const BandTrim trim{-6.0, 0.3, true};
+    ApplyTrim(trim, 44100, "High");
+    const ResponseAnalysis a =
+        AnalyseResponses({{"lp", "Low", low}, {"hp", "High", Taps()}}, 44100);
+    const std::vector<BandTrim> trims = {BandTrim{}, trim};
+    EXPECT_GT(std::abs(a.deviationDb), 3.0);
+    const Deviation own = LargestDeviation(UntrimmedSum(a, trims), a.BinHz());
+    EXPECT_LT(std::abs(own.db), 0.001);
+    // The trimmed band's own level at the crossover is the plain band's.
+    const double hz[] = {2000};
+    EXPECT_NEAR(CrossoverLevels(a, hz, trims)[0].upperDb, 20 * std::log10(1 - std::sqrt(0.5)),
+                0.01);
+    // The delay does not make the set minimum phase.
+    EXPECT_EQ(PhaseOfSet(a, trims), BandPhase::Linear);
+    // Without trims, the crossover's sum is the sum as written.
+    const std::vector<std::complex<double>> same = UntrimmedSum(a, {});
+    for (std::size_t k : {0u, 1000u, 77777u, 131072u})
+        EXPECT_EQ(same[k], a.sum.spectrum[k]) << k;
 }
 
 // ---------------------------------------------------------------------------------------

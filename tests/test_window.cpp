@@ -1418,8 +1418,8 @@ TEST_F(WindowTest, ResponseWindowOpensBesideTheMainWindowAndSaysWhatItFinds) {
     view->ReloadButton->click();
     ASSERT_TRUE(Drawn(view));
     EXPECT_EQ(view->Heading->text(),
-              "XOL44.dbl is not a coefficient file: 5 bytes, where a .dbl file holds 65536 "
-              "64-bit values (524288 bytes).");
+              "XOL44.dbl is not a coefficient file: 5 bytes, not a whole number of 64-bit "
+              "values.");
     EXPECT_EQ(view->Table->rowCount(), 0);
 }
 
