@@ -287,7 +287,7 @@ std::vector<CoefficientSet> FindCoefficientSets(const fs::path& dir) {
             set.rateTag = rate.tag;
             set.wav = extension == WavExtension;
             set.doublePrecision = extension != SingleExtension;
-            bool any = false;
+            bool timed = false;
             for (const std::string_view band : BandWords()) {
                 bool present = false;
                 for (const char side : Sides) {
@@ -299,15 +299,14 @@ std::vector<CoefficientSet> FindCoefficientSets(const fs::path& dir) {
                     // Whatever the name holds counts; only a time it cannot give is left out.
                     const fs::file_time_type time = fs::last_write_time(file, ec);
                     if (ec) continue;
-                    if (!any || time > set.modified) set.modified = time;
-                    any = true;
+                    if (!timed || time > set.modified) set.modified = time;
+                    timed = true;
                 }
                 if (!present) continue;
                 set.bands.emplace_back(band);
                 set.files.push_back(dir / CoefficientFileName(band, 'L', rate.tag, extension));
-                any = true;
             }
-            if (any) sets.push_back(std::move(set));
+            if (!set.bands.empty()) sets.push_back(std::move(set));
         }
     // Built in the tie order already, so a stable sort by time keeps it among equals.
     std::stable_sort(
