@@ -78,8 +78,8 @@ double TrimGain(const BandTrim& trim) {
     return trim.invert ? -gain : gain;
 }
 
-void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit delay,
-                   const std::string& band) {
+void CheckDelayFits(std::span<const double> taps, const BandTrim& trim, DelaySplit delay,
+                    const std::string& band) {
     const auto n = static_cast<std::int32_t>(taps.size());
     // What the move pushes past the last tap, plus the sample a fraction wraps round.
     const std::int32_t kept = n - delay.whole - (delay.frac > 0.0 ? 1 : 0);
@@ -87,9 +87,21 @@ void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit dela
         throw TarnError("The delay of " + Format(trim.delayMs) + " ms does not fit into the " +
                         std::to_string(n) + " taps of the " + band +
                         " band without cutting its response off; choose a shorter delay");
+}
+
+void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit delay,
+                   const std::string& band) {
     if (delay.whole > 0) {
-        std::copy_backward(taps.begin(), taps.end() - delay.whole, taps.end());
-        std::fill(taps.begin(), taps.begin() + delay.whole, 0.0);
+        if (delay.frac > 0.0) {
+            // The fraction, a linear phase, has wrapped the response's lead-in (the
+            // interpolation's ringing before its start) round to the last taps; turning the
+            // taps round by the whole samples puts it back in front of the response.
+            std::rotate(taps.begin(), taps.end() - delay.whole, taps.end());
+        } else {
+            CheckDelayFits(taps, trim, delay, band);
+            std::copy_backward(taps.begin(), taps.end() - delay.whole, taps.end());
+            std::fill(taps.begin(), taps.begin() + delay.whole, 0.0);
+        }
     }
     const double gain = TrimGain(trim);
     if (gain != 1.0)
@@ -100,7 +112,11 @@ void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit dela
 void ApplyTrim(const BandTrim& trim, double sampleRate, const std::string& band) {
     if (trim.IsNeutral()) return;
     const DelaySplit delay = SplitDelay(trim.delayMs, sampleRate);
-    if (delay.frac > 0.0) DelayByFraction(delay.frac);
+    const std::span<double> taps(SpecRe.data(), static_cast<std::size_t>(SpecLength));
+    if (delay.frac > 0.0) {
+        CheckDelayFits(taps, trim, delay, band);
+        DelayByFraction(delay.frac);
+    }
     ShiftAndScale(std::span<double>(SpecRe.data(), static_cast<std::size_t>(SpecLength)), trim,
                   delay, band);
 }

@@ -51,9 +51,15 @@ void DelayByFraction(double frac);
 // The factor a trim scales the taps by: its level's gain, negated when inverted.
 double TrimGain(const BandTrim& trim);
 
-// Moves taps later by whole samples and scales them by gain. Throws TarnError naming band
-// when the move (plus the one sample a fractional delay wraps) would push more than a trace
-// of the response past the last tap; taps are then unchanged.
+// Throws TarnError naming band when the delay would push more than a trace of the response
+// in taps past the last tap (the whole samples, plus the one a fraction wraps round).
+void CheckDelayFits(std::span<const double> taps, const BandTrim& trim, DelaySplit delay,
+                    const std::string& band);
+
+// Moves taps later by the whole samples of delay and scales them by the trim's gain. Without
+// a fraction the move is checked first (CheckDelayFits) and the first taps become zero;
+// after DelayByFraction (whose caller checked the delay before it) the taps are turned round,
+// which brings the interpolation's lead-in back in front of the response.
 void ShiftAndScale(std::span<double> taps, const BandTrim& trim, DelaySplit delay,
                    const std::string& band);
 

@@ -130,7 +130,10 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
         }
         const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
         if (design.taps < n) designs.emplace_back(response.begin(), response.end());
-        if (delay.frac > 0.0) DelayByFraction(delay.frac);
+        if (delay.frac > 0.0) {
+            CheckDelayFits(response, trim, delay, name);
+            DelayByFraction(delay.frac);
+        }
 
         std::vector<double> taps;
         if (band.shape == BandShape::FullRange || design.taps == n) {
