@@ -4,7 +4,7 @@
 // Usage: tarn-render window OUTPUT.png
 //          the main window after a linear-phase run at 48000 Hz of 80, 500 and 3000 Hz typed
 //          into the fields, with the High band 6 dB down and delayed 0.1 ms
-//        tarn-render response OUTPUT.png [linear]
+//        tarn-render response OUTPUT.png [linear|lr]
 //          the response window after the five-way example design (48000 Hz, 80, 500, 3000
 //          and 8000 Hz, order 10), minimum phase unless "linear" is given, with the cursor
 //          where the sum deviates most from flat
@@ -74,9 +74,10 @@ QWidget* MainWindowPicture(TForm1& form) {
     return &form;
 }
 
-QWidget* ResponsePicture(TForm1& form, bool linear) {
+QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley) {
     form.Radio48->setChecked(true);
     form.Minimumphasecheckbox->setChecked(!linear);
+    if (linkwitzRiley) form.DesignPanel1->SetAlignment(tarn::Alignment::LinkwitzRiley);
     form.fg1Edit->setText(QStringLiteral("80"));
     form.fg2Edit->setText(QStringLiteral("500"));
     form.fg3Edit->setText(QStringLiteral("3000"));
@@ -100,11 +101,12 @@ QWidget* ResponsePicture(TForm1& form, bool linear) {
 
 int main(int argc, char* argv[]) {
     const bool window = argc == 3 && std::strcmp(argv[1], "window") == 0;
-    const bool response = (argc == 3 || argc == 4) && std::strcmp(argv[1], "response") == 0 &&
-                          (argc == 3 || std::strcmp(argv[3], "linear") == 0);
+    const bool response =
+        (argc == 3 || argc == 4) && std::strcmp(argv[1], "response") == 0 &&
+        (argc == 3 || std::strcmp(argv[3], "linear") == 0 || std::strcmp(argv[3], "lr") == 0);
     if (!window && !response) {
         std::fprintf(stderr,
-                     "usage: %s window OUTPUT.png\n       %s response OUTPUT.png [linear]\n",
+                     "usage: %s window OUTPUT.png\n       %s response OUTPUT.png [linear|lr]\n",
                      argv[0], argv[0]);
         return 2;
     }
@@ -125,7 +127,8 @@ int main(int argc, char* argv[]) {
     form.show();
     QCoreApplication::processEvents();
 
-    QWidget* shown = window ? MainWindowPicture(form) : ResponsePicture(form, argc == 4);
+    const bool lr = argc == 4 && std::strcmp(argv[3], "lr") == 0;
+    QWidget* shown = window ? MainWindowPicture(form) : ResponsePicture(form, argc == 4 && !lr, lr);
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
 

@@ -5,7 +5,8 @@
 # minimum phase) to docs/response.png. Builds the renderer first if needed. Needs no
 # display: the windows are drawn on Qt's offscreen platform.
 #
-# Usage: scripts/render.sh [window|response [OUTPUT.png [linear]]]   (no argument: both)
+# With "lr", the same design in the Linkwitz-Riley alignment (docs/response-lr.png).
+# Usage: scripts/render.sh [window|response [OUTPUT.png [linear|lr]]]   (no argument: all)
 # Environment: TARN_BUILD_DIR, the build directory (default: build).
 set -euo pipefail
 
@@ -25,8 +26,9 @@ render() { # what output [linear]
 
 case "${1:-}" in
     "")       render window "$root/docs/window.png"
-              render response "$root/docs/response.png" ;;
+              render response "$root/docs/response.png"
+              render response "$root/docs/response-lr.png" lr ;;
     window)   render window "${2:-$root/docs/window.png}" ;;
     response) render response "${2:-$root/docs/response.png}" ${3:+"$3"} ;;
-    *)        echo "usage: $0 [window|response [OUTPUT.png [linear]]]" >&2; exit 2 ;;
+    *)        echo "usage: $0 [window|response [OUTPUT.png [linear|lr]]]" >&2; exit 2 ;;
 esac
