@@ -9,7 +9,11 @@
 #include <string>
 #include <vector>
 
+#include "crossover/BandTrim.h"
+#include "crossover/Bands.h"
+#include "crossover/Shorten.h"
 #include "project/CliOptions.h"
+#include "project/ProjectSettings.h"
 
 namespace {
 
@@ -40,8 +44,17 @@ Parsed Parse(const std::vector<std::string>& arguments) {
 }
 
 bool Same(const tarn::CliOptions& a, const tarn::CliOptions& b) {
+    const auto sameTrims = [&] {
+        if (a.trims.size() != b.trims.size()) return false;
+        for (std::size_t i = 0; i < a.trims.size(); ++i)
+            if (a.trims[i].band != b.trims[i].band || a.trims[i].levelDb != b.trims[i].levelDb ||
+                a.trims[i].delayMs != b.trims[i].delayMs || a.trims[i].invert != b.trims[i].invert)
+                return false;
+        return true;
+    };
     return a.project == b.project && a.rate == b.rate && a.order == b.order &&
-           a.minimumPhase == b.minimumPhase && a.precision == b.precision &&
+           a.minimumPhase == b.minimumPhase && a.precision == b.precision && a.format == b.format &&
+           a.alignment == b.alignment && a.taps == b.taps && sameTrims() &&
            a.frequencies == b.frequencies;
 }
 
@@ -74,8 +87,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     const tarn::CliOptions& o = *p.result.options;
     Check(p.result.exitStatus == 0 && p.out.empty() && p.err.empty(), "a run printed");
-    Check(o.rate == 44100 || o.rate == 48000, "rate out of range");
-    Check(o.precision == 64 || o.precision == 32, "precision out of range");
+    Check(!o.rate || *o.rate == tarn::AllRates || !tarn::TagOfRate(*o.rate).empty(),
+          "rate out of range");
+    Check(!o.precision || *o.precision == 64 || *o.precision == 32, "precision out of range");
+    Check(!o.taps || (*o.taps >= tarn::MinTapCount && *o.taps <= tarn::MaxTapCount),
+          "taps out of range");
+    for (const tarn::CliTrim& t : o.trims) {
+        Check(!t.levelDb || (*t.levelDb >= tarn::MinLevelDb && *t.levelDb <= tarn::MaxLevelDb),
+              "level out of range");
+        Check(!t.delayMs || (*t.delayMs >= 0.0 && *t.delayMs <= tarn::MaxDelayMs),
+              "delay out of range");
+    }
     Check(o.frequencies.size() <= 4, "more than four frequencies");
     Check(Subsequence(o.frequencies, arguments), "frequencies not as given");
     bool projectGiven = o.project == ".";
@@ -89,10 +111,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                              : std::vector<std::string>{name + "=" + value};
     };
     std::vector<std::string> again = option("--project", o.project);
-    for (const auto& a : {option("--rate", std::to_string(o.rate)),
-                          option("--phase", o.minimumPhase ? "minimum" : "linear"),
-                          option("--precision", std::to_string(o.precision))})
+    const auto add = [&again](const std::vector<std::string>& a) {
         again.insert(again.end(), a.begin(), a.end());
+    };
+    if (o.rate) add(option("--rate", *o.rate == tarn::AllRates ? "all" : std::to_string(*o.rate)));
+    if (o.minimumPhase) add(option("--phase", *o.minimumPhase ? "minimum" : "linear"));
+    if (o.precision) add(option("--precision", std::to_string(*o.precision)));
+    if (o.format) add(option("--format", *o.format));
+    if (o.alignment) add(option("--alignment", *o.alignment == "Tarn" ? "tarn" : "lr"));
+    if (o.taps) add(option("--taps", std::to_string(*o.taps)));
+    // Given back in the order the options are read: levels, delays, then inversions.
+    for (const tarn::CliTrim& t : o.trims) {
+        const std::string band(tarn::BandName(t.band));
+        char value[64];
+        if (t.levelDb) {
+            std::snprintf(value, sizeof value, "%.17g", *t.levelDb);
+            add(option("--level", band + "=" + value));
+        }
+        if (t.delayMs) {
+            std::snprintf(value, sizeof value, "%.17g", *t.delayMs);
+            add(option("--delay", band + "=" + value));
+        }
+        if (t.invert) add(option("--invert", band));
+    }
     if (o.order) {
         const auto a = option("--order", *o.order);
         again.insert(again.end(), a.begin(), a.end());

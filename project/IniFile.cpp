@@ -1,5 +1,7 @@
 #include "project/IniFile.h"
 
+#include <sys/stat.h>
+
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -379,15 +381,22 @@ std::string IniFile::ReadString(const std::string& section, const std::string& k
 }
 
 const std::optional<std::string>& IniFile::Text() const {
-    std::error_code ec;
-    const fs::path path(fileName_);
-    const std::uintmax_t size = fs::file_size(path, ec);
-    const fs::file_time_type time = ec ? fs::file_time_type{} : fs::last_write_time(path, ec);
-    if (ec || !textRead_ || size != textSize_ || time != textTime_) {
+    // A file replaced by a rename is a new inode; one rewritten in place keeps its inode but
+    // changes size or time, unless two writes fall into one tick of the file system's clock
+    // with the same size, which only a writer outside this object can do between two reads.
+    struct stat st {};
+    const bool exists = ::stat(fileName_.c_str(), &st) == 0;
+    const auto time = exists ? (static_cast<std::uintmax_t>(st.st_mtim.tv_sec) << 30) ^
+                                   static_cast<std::uintmax_t>(st.st_mtim.tv_nsec)
+                             : 0;
+    const auto size = exists ? static_cast<std::uintmax_t>(st.st_size) : 0;
+    const auto inode = exists ? static_cast<std::uintmax_t>(st.st_ino) : 0;
+    if (!exists || !textRead_ || size != textSize_ || time != textTime_ || inode != textInode_) {
         text_ = ReadWholeFile(fileName_);
-        textRead_ = !ec;
+        textRead_ = exists;
         textSize_ = size;
         textTime_ = time;
+        textInode_ = inode;
     }
     return text_;
 }
@@ -440,6 +449,7 @@ std::string IniFile::WithWrites(std::span<const IniWrite> writes) const {
 
 void IniFile::WriteStrings(std::span<const IniWrite> writes) {
     const std::string text = WithWrites(writes);
+    textRead_ = false; // read again after this write, whatever its size and time
     // Through a symbolic link the file it points to is replaced, not the link.
     const fs::path target(fileName_);
     std::error_code ec;

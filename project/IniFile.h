@@ -12,7 +12,6 @@
 #pragma once
 
 #include <cstdint>
-#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -66,7 +65,8 @@ class IniFile {
     std::string fileName_;
     mutable std::optional<std::string> text_;
     mutable std::uintmax_t textSize_ = 0;
-    mutable std::filesystem::file_time_type textTime_{};
+    mutable std::uintmax_t textTime_ = 0;
+    mutable std::uintmax_t textInode_ = 0;
     mutable bool textRead_ = false;
 };
 
