@@ -64,19 +64,6 @@ std::shared_ptr<Directory> OpenProject() {
     }
 }
 
-// Takes the project's lock, waiting as long as the window allows for a run that holds it.
-// False where the file system offers no lock: the run goes on without.
-bool LockProject(Directory& project, WindowOperations& w) {
-    const auto deadline = std::chrono::steady_clock::now() + w.BusyProjectWait();
-    for (;;) {
-        const Directory::Lock lock = project.TryLock();
-        if (lock != Directory::Lock::Busy) return lock == Directory::Lock::Held;
-        if (std::chrono::steady_clock::now() >= deadline) throw ProjectBusyError(ProjectPath);
-        if (w.RunInterrupted()) throw InterruptedError();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
 // The files of a project that a run writes: what its commits and recoveries may touch.
 bool IsProjectFile(std::string_view name) {
     return name == ProjectIniName || IsCoefficientFileName(name);
@@ -189,6 +176,18 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
 
 } // namespace
 
+bool LockProject(Directory& project, std::chrono::milliseconds wait, const std::string& shownPath,
+                 const std::function<bool()>& interrupted) {
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const Directory::Lock lock = project.TryLock();
+        if (lock != Directory::Lock::Busy) return lock == Directory::Lock::Held;
+        if (std::chrono::steady_clock::now() >= deadline) throw ProjectBusyError(shownPath);
+        if (interrupted && interrupted()) throw InterruptedError();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
 bool CalculationRunning() {
     return running;
 }
@@ -286,7 +285,9 @@ bool XOButtonClick() {
     // changes it while this one holds the lock.
     const std::shared_ptr<Directory> project = OpenProject();
     // Only a run that holds the lock knows that the temporary files it finds are dead.
-    if (LockProject(*project, w)) RecoverFileSet(*project, IsProjectFile, DeleteOutputs);
+    if (LockProject(*project, w.BusyProjectWait(), ProjectPath,
+                    [&w] { return w.RunInterrupted(); }))
+        RecoverFileSet(*project, IsProjectFile, DeleteOutputs);
 
     // The settings first: a file that cannot be written ends the run before any band.
     AtomicFileSet files(project);

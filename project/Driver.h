@@ -2,16 +2,27 @@
 // to the coefficient files of every band.
 #pragma once
 
+#include <chrono>
+#include <functional>
 #include <optional>
 #include <string>
 
 namespace tarn {
+
+class Directory;
 
 // One complete run against Window(). Returns false without doing anything when a run is
 // already in progress (a second press while the first one pumps messages). An error ends
 // the run after the window has been put back to idle (cursor, timer, bar, workspace) and
 // is then thrown on to the caller, which shows it in the error box.
 bool XOButtonClick();
+
+// Takes the project's lock, waiting up to `wait` for another calculation that holds it;
+// after that throws ProjectBusyError naming shownPath, and InterruptedError as soon as
+// interrupted() says so. False where the file system offers no lock: the caller goes on
+// without.
+bool LockProject(Directory& project, std::chrono::milliseconds wait, const std::string& shownPath,
+                 const std::function<bool()>& interrupted = {});
 
 // True from the start of a run to its end, message box included.
 bool CalculationRunning();

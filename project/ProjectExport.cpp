@@ -8,13 +8,13 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <thread>
 #include <utility>
 
 #include "analysis/CoefficientSet.h"
 #include "core/AtomicFile.h"
 #include "crossover/Bands.h"
 #include "project/DesignTexts.h"
+#include "project/Driver.h"
 #include "project/IniFile.h"
 #include "project/ProjectSettings.h"
 #include "project/Settings.h"
@@ -127,17 +127,6 @@ engines::ExportInput InputOf(const fs::path& dir, const ProjectExportOptions& op
     return in;
 }
 
-// Takes the project's lock, waiting as long as allowed for a calculation that holds it, so
-// that no run replaces the set between its reading and the configurations' writing.
-void LockProject(Directory& project, std::chrono::milliseconds wait) {
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (project.TryLock() == Directory::Lock::Busy) {
-        if (std::chrono::steady_clock::now() >= deadline)
-            throw ProjectBusyError(project.Path().string());
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-}
-
 struct ZipCloser {
     void operator()(zip_t* archive) const { zip_discard(archive); }
 };
@@ -212,7 +201,9 @@ std::vector<std::string> ExportProject(const fs::path& projectDir,
         throw ExportError("Cannot open the project directory " + dir.string() + ": " + e.what() +
                           ".");
     }
-    LockProject(*project, options.busyWait);
+    // Held while the set is read and the configurations written, so no run replaces the set
+    // in between.
+    LockProject(*project, options.busyWait, project->Path().string());
 
     engines::ExportInput in = InputOf(dir, options);
     CheckFiles(dir, in);
