@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "cli/Subcommand.h"
 #include "project/ProjectExport.h"
+#include <CLI/CLI.hpp>
 
 namespace tarn {
 
@@ -33,19 +33,8 @@ int ExportCommand(int argc, const char* const* argv, std::ostream& out, std::ost
         "CamillaDSP and BruteFIR: the input device, then the output device (those not given "
         "stay marked placeholders in the configuration)");
 
-    auto usage = [&](const std::string& message) {
-        err << message << "\n"
-            << "Run with --help for more information.\n";
-        return 2;
-    };
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        return usage(e.what());
-    }
+    auto usage = [&](const std::string& message) { return UsageError(err, message); };
+    if (const auto status = ParseSubcommand(app, argc, argv, out, err)) return *status;
     const std::optional<engines::Engine> engine = engines::ParseEngine(engineName);
     if (!engine)
         return usage("--engine: \"" + engineName +

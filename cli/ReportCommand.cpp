@@ -10,6 +10,7 @@
 #include "analysis/CoefficientSet.h"
 #include "analysis/Response.h"
 #include "analysis/SetReport.h"
+#include "cli/Subcommand.h"
 #include "crossover/TarnRoutinen.h"
 #include "project/DesignTexts.h"
 #include "project/IniFile.h"
@@ -104,16 +105,7 @@ int ReportCommand(int argc, const char* const* argv, std::ostream& out, std::ost
                  "tarn-cli report"};
     std::string project = ".";
     app.add_option("--project", project, "Project directory (default: the current directory)");
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        out << app.help();
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        err << e.what() << "\n"
-            << "Run with --help for more information.\n";
-        return 2;
-    }
+    if (const auto status = ParseSubcommand(app, argc, argv, out, err)) return *status;
 
     fs::path dir = fs::absolute(project).lexically_normal();
     if (!dir.has_filename()) dir = dir.parent_path(); // "speaker/" and "." name no file
