@@ -13,11 +13,21 @@ class SilentHost final : public Host {
 
 SilentHost silentHost;
 Host* currentHost = nullptr;
+thread_local Host* threadHost = nullptr;
 
 } // namespace
 
 Host& CurrentHost() {
+    if (threadHost) return *threadHost;
     return currentHost ? *currentHost : silentHost;
+}
+
+ThreadHost::ThreadHost(Host& host) : previous_(threadHost) {
+    threadHost = &host;
+}
+
+ThreadHost::~ThreadHost() {
+    threadHost = previous_;
 }
 
 Host* SetHost(Host* host) {

@@ -3,7 +3,8 @@
 // The transforms, the minimum-phase conversion and the band designs sit below the window
 // and must not know it; they reach it only through CurrentHost(). The window operations of
 // the project layer implement this interface, so one object serves both.
-// Every call comes on the thread of the window's message loop.
+// Every call of the window's host comes on the thread of the window's message loop; a thread
+// that computes beside it answers through a host of its own (ThreadHost).
 #pragma once
 
 #include <string>
@@ -30,5 +31,19 @@ class Host {
 Host& CurrentHost();
 // Sets the host; returns the previous one (nullptr for the stand-in).
 Host* SetHost(Host* host);
+
+// While it lives, CurrentHost() answers `host` on the thread that made it, and only there:
+// a thread computing bands beside the window's must neither pump the window's messages nor
+// show a box from the wrong thread. Nests; undone in reverse order.
+class ThreadHost {
+  public:
+    explicit ThreadHost(Host& host);
+    ~ThreadHost();
+    ThreadHost(const ThreadHost&) = delete;
+    ThreadHost& operator=(const ThreadHost&) = delete;
+
+  private:
+    Host* previous_;
+};
 
 } // namespace tarn

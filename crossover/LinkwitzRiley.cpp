@@ -184,7 +184,7 @@ struct BinTable {
 };
 
 const BinTable& PrewarpedBins() {
-    static BinTable table;
+    thread_local BinTable table;
     if (table.period != SamplePeriod || table.length != SpecLength) {
         const std::int32_t half = SpecLength / 2;
         table.w.resize(half + 1);
@@ -211,7 +211,7 @@ struct SetTable {
 };
 
 const SetTable& TableFor(int order, const std::vector<double>& crossovers, bool phase) {
-    static SetTable table;
+    thread_local SetTable table;
     const bool same = table.order == order && table.crossovers == crossovers &&
                       table.period == SamplePeriod && table.length == SpecLength;
     if (same && (table.hasPhase || !phase)) return table;

@@ -54,8 +54,8 @@ namespace {
 // distance d from the centre, 1 at d = 0 and 1 / I0(beta) at d = half. The bands of a set
 // share one tap count, so the last window is kept for the next band.
 const std::vector<double>& KaiserHalf(double beta, std::int32_t half) {
-    static double lastBeta = -1.0;
-    static std::vector<double> w;
+    thread_local double lastBeta = -1.0;
+    thread_local std::vector<double> w;
     if (lastBeta == beta && static_cast<std::int32_t>(w.size()) == half + 1) return w;
     w.assign(half + 1, 1.0);
     const double scale = 1.0 / std::cyl_bessel_i(0.0, beta);

@@ -166,7 +166,7 @@ struct BinPowers {
 };
 
 const BinPowers& PowersFor(long long exponent) {
-    static BinPowers table;
+    thread_local BinPowers table;
     if (table.period != SamplePeriod || table.length != SpecLength || table.exponent != exponent ||
         table.f.empty()) {
         const std::int32_t half = SpecLength / 2;
@@ -199,7 +199,7 @@ void Design(BandShape shape, std::int32_t order, double first, double second) {
     // The wide-range quotients first, then the rest in plain doubles, a loop the compiler
     // can run several bins at a time.
     const BinPowers& bins = PowersFor(exponent);
-    static std::vector<double> lowRatio, highRatio;
+    thread_local std::vector<double> lowRatio, highRatio;
     lowRatio.resize(half + 1);
     highRatio.resize(half + 1);
     for (std::int32_t k = 0; k <= half; ++k)

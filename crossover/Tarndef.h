@@ -16,12 +16,14 @@ inline constexpr char PathSeparator = '/';
 // Number of taps of every coefficient file.
 inline constexpr int CoefficientCount = 65536;
 
-// Sample rate [Hz], 44100 or 48000; set by the driver at the start of each run.
-inline double SampleRate = 44100.0;
+// The rate of the set being computed. Like the spectrum workspace, each thread that designs
+// bands has its own: a run that computes several rates at once sets them per thread.
+// Sample rate [Hz], one of the six rates; set by the driver for each set it computes.
+inline thread_local double SampleRate = 44100.0;
 // 1 / SampleRate [s]; 0 until the first run. The band designs read it.
-inline double SamplePeriod = 0.0;
+inline thread_local double SamplePeriod = 0.0;
 // "44" or "48": ends every coefficient file's base name. Empty until the first run.
-inline std::string RateTag;
+inline thread_local std::string RateTag;
 
 // Directory of the executable, ending in PathSeparator.
 inline std::string AppDir;

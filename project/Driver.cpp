@@ -17,11 +17,13 @@
 #include "crossover/Shorten.h"
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
+#include "project/BandJobs.h"
 #include "project/IniFile.h"
 #include "project/ProjectSettings.h"
 #include "project/Settings.h"
 #include "project/WindowOperations.h"
 #include "spectral/FastFourier.h"
+#include "spectral/MinimumPhase.h"
 
 namespace tarn {
 
@@ -75,87 +77,121 @@ std::string Decibels(double db) {
     return text;
 }
 
-// The bands of one set at the run's current rate (SampleRate, RateTag): each designed on
-// the grid its tap count needs, trimmed, shortened and staged in files; what the user should
-// hear about it goes into warnings.
-void WriteSet(const ProjectSettings& design, const double* f, const std::vector<BandTrim>& trims,
-              AtomicFileSet& files, std::vector<std::string>& written,
-              std::vector<std::string>& warnings) {
-    WindowOperations& w = Window();
+// One band of one set: designed, trimmed and shortened on whichever thread takes it, then
+// staged by the window's thread.
+struct BandJob {
+    std::size_t set = 0;  // index of the rate
+    std::size_t band = 0; // index in the set's bands
+    std::vector<double> taps;
+    std::vector<double> design; // the full-length response, where the set's checks need it
+    std::vector<std::string> warnings;
+};
+
+// The host of a thread computing bands: the phase chosen when the run started (a box ticked
+// halfway through must not give a set of mixed phases), the window pumped from its own thread
+// only, and the computation's messages kept as the band's warnings.
+class BandHost final : public Host {
+  public:
+    BandHost(bool minimumPhase, Host* window) : minimumPhase_(minimumPhase), window_(window) {}
+    void ProcessMessages() override {
+        if (window_) window_->ProcessMessages();
+    }
+    void ShowMessage(const std::string& text) override {
+        if (warnings) warnings->push_back(text);
+    }
+    bool MinimumPhaseOption() override { return minimumPhase_; }
+
+    std::vector<std::string>* warnings = nullptr;
+
+  private:
+    bool minimumPhase_;
+    Host* window_;
+};
+
+thread_local BandHost* bandHost = nullptr;
+
+// Makes the thread's rate (SampleRate, SamplePeriod, RateTag) and workspace those of a set.
+void EnterSet(double rate, std::int32_t n) {
+    if (SampleRate != rate || RateTag.empty()) {
+        SampleRate = rate;
+        SamplePeriod = 1.0 / rate;
+        RateTag = TagOfRate(rate);
+    }
+    if (SpecLength != n || SpecRe.size() != static_cast<std::size_t>(n)) AllocSpectrum(n);
+}
+
+// The band of job.band at the thread's current rate, designed on the grid its tap count needs,
+// trimmed and shortened into job.taps; what the user should hear about it goes into warnings.
+void ComputeBand(const ProjectSettings& design, const double* f, const BandTrim& trim,
+                 BandJob& job) {
     const int ways = design.ways;
     const bool linkwitzRiley = design.alignment == Alignment::LinkwitzRiley && ways > 1;
     const BandPhase phase = design.minimumPhase ? BandPhase::Minimum : BandPhase::Linear;
     const std::int32_t n = DesignLength(design.taps);
     const std::vector<double> crossovers(f, f + ways - 1);
     const std::string at = design.sampleRate == AllRates ? " at " + std::string(RateTag) : "";
+    const Band& band = BandsFor(ways)[job.band];
+    const std::string name(BandName(band.word));
 
-    AllocSpectrum(n);
-    TapsMeter meter(design.minimumPhase);
-    std::vector<std::vector<double>> designs; // full length, for the cost of shortening
-    std::vector<std::string> names;
-    const auto bands = BandsFor(ways);
-    for (std::size_t i = 0; i < bands.size(); ++i) {
-        if (w.RunInterrupted()) throw InterruptedError();
-        const Band& band = bands[i];
-        const std::string name(BandName(band.word));
-        names.push_back(name);
-        if (linkwitzRiley)
-            DesignLinkwitzRiley(design.filterOrder, crossovers, static_cast<int>(i),
-                                design.minimumPhase);
-        else
-            DesignBand(band, design.filterOrder, f);
-        const std::span<const double> response(SpecRe.data(), static_cast<std::size_t>(n));
-        if (linkwitzRiley) meter.Add({response.begin(), response.end()});
+    if (linkwitzRiley)
+        DesignLinkwitzRiley(design.filterOrder, crossovers, static_cast<int>(job.band),
+                            design.minimumPhase);
+    else
+        DesignBand(band, design.filterOrder, f);
+    const std::span<const double> response(SpecRe.data(), static_cast<std::size_t>(n));
+    if (linkwitzRiley || (design.taps < n && ways > 1))
+        job.design.assign(response.begin(), response.end());
 
-        const BandTrim& trim = trims[i];
-        if (trim.levelDb > 0.0) {
-            const double peak = PeakGainDb() + trim.levelDb;
-            if (peak > 0.0)
-                warnings.push_back("The " + name + " band's level of " + Decibels(trim.levelDb) +
+    if (trim.levelDb > 0.0) {
+        const double peak = PeakGainDb() + trim.levelDb;
+        if (peak > 0.0)
+            job.warnings.push_back("The " + name + " band's level of " + Decibels(trim.levelDb) +
                                    " lets a full-scale signal reach " + Decibels(peak) +
                                    " at its loudest frequency" + at + ": it can clip.");
-        }
-        const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
-        if (design.taps < n) designs.emplace_back(response.begin(), response.end());
-        if (delay.frac > 0.0) {
-            CheckDelayFits(response, trim, delay, name);
-            DelayByFraction(delay.frac);
-        }
-
-        std::vector<double> taps;
-        if (band.shape == BandShape::FullRange || design.taps == n) {
-            taps.assign(SpecRe.begin(), SpecRe.begin() + design.taps);
-            if (!trim.IsNeutral()) ShiftAndScale(taps, trim, delay, name);
-        } else {
-            // Delayed at full length, where the response has room to move, then shortened
-            // around where it has moved to.
-            const std::span<double> full(SpecRe.data(), static_cast<std::size_t>(n));
-            if (delay.whole > 0) ShiftAndScale(full, {0.0, trim.delayMs, false}, delay, name);
-            try {
-                taps = phase == BandPhase::Linear
-                           ? ShortenLinearAround(full, design.taps, delay.whole + delay.frac)
-                           : ShortenBand(full, phase, design.taps);
-            } catch (const std::invalid_argument&) {
-                throw TarnError("The delay of the " + name + " band does not fit into " +
-                                std::to_string(design.taps) +
-                                " taps; choose a shorter delay or more taps");
-            }
-            if (const double gain = TrimGain(trim); gain != 1.0)
-                for (double& t : taps)
-                    t *= gain;
-        }
-
-        for (const char side : Sides)
-            written.push_back(StageCoefficients(files,
-                                                CoefficientFileName(band.word, side, RateTag), taps,
-                                                design.format == FileFormat::Wav, SampleRate));
+    }
+    const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
+    if (delay.frac > 0.0) {
+        CheckDelayFits(response, trim, delay, name);
+        DelayByFraction(delay.frac);
     }
 
-    if (linkwitzRiley) {
+    if (band.shape == BandShape::FullRange || design.taps == n) {
+        job.taps.assign(SpecRe.begin(), SpecRe.begin() + design.taps);
+        if (!trim.IsNeutral()) ShiftAndScale(job.taps, trim, delay, name);
+        return;
+    }
+    // Delayed at full length, where the response has room to move, then shortened around
+    // where it has moved to.
+    const std::span<double> full(SpecRe.data(), static_cast<std::size_t>(n));
+    if (delay.whole > 0) ShiftAndScale(full, {0.0, trim.delayMs, false}, delay, name);
+    try {
+        job.taps = phase == BandPhase::Linear
+                       ? ShortenLinearAround(full, design.taps, delay.whole + delay.frac)
+                       : ShortenBand(full, phase, design.taps);
+    } catch (const std::invalid_argument&) {
+        throw TarnError("The delay of the " + name + " band does not fit into " +
+                        std::to_string(design.taps) + " taps; choose a shorter delay or more taps");
+    }
+    if (const double gain = TrimGain(trim); gain != 1.0)
+        for (double& t : job.taps)
+            t *= gain;
+}
+
+// The checks of a whole set, once its last band is staged: whether a Linkwitz-Riley set fits
+// its taps, and what shortening cost. designs: the set's full-length responses.
+void CheckSet(const ProjectSettings& design, std::span<const std::vector<double>> designs,
+              const std::vector<std::string>& names, std::vector<std::string>& warnings) {
+    const int ways = design.ways;
+    const BandPhase phase = design.minimumPhase ? BandPhase::Minimum : BandPhase::Linear;
+    const std::string at = design.sampleRate == AllRates ? " at " + std::string(RateTag) : "";
+    if (design.alignment == Alignment::LinkwitzRiley && ways > 1) {
+        TapsMeter meter(design.minimumPhase);
+        for (const std::vector<double>& response : designs)
+            meter.Add(response);
         const std::string warning = TapsWarning(meter.Finish(), names);
         if (!warning.empty()) warnings.push_back(warning);
     }
-    if (!designs.empty() && ways > 1) {
+    if (design.taps < DesignLength(design.taps) && ways > 1) {
         const ShorteningCost cost = MeasureShortening(designs, phase, design.taps, SampleRate);
         std::string text;
         for (std::size_t i = 0; i < cost.bands.size(); ++i)
@@ -174,6 +210,68 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
     }
 }
 
+// Every set of the run, its bands computed on CalculationThreads() threads and staged in files
+// in the order of a one-thread run, so the files and warnings are the same however many
+// threads computed them.
+void WriteSets(const ProjectSettings& design, const double* f, const std::vector<BandTrim>& trims,
+               const std::vector<double>& rates, AtomicFileSet& files,
+               std::vector<std::string>& written, std::vector<std::string>& warnings) {
+    WindowOperations& w = Window();
+    const std::int32_t n = DesignLength(design.taps);
+    const auto bands = BandsFor(design.ways);
+    std::vector<std::string> names;
+    for (const Band& band : bands)
+        names.emplace_back(BandName(band.word));
+
+    std::vector<BandJob> jobs;
+    for (std::size_t set = 0; set < rates.size(); ++set)
+        for (std::size_t band = 0; band < bands.size(); ++band)
+            jobs.push_back({.set = set, .band = band, .taps = {}, .design = {}, .warnings = {}});
+    std::vector<std::vector<double>> designs; // of the set being staged
+
+    const std::thread::id window = std::this_thread::get_id();
+    RunBandJobs({
+        .count = jobs.size(),
+        .threads = CalculationThreads(),
+        .onThread =
+            [&](const std::function<void()>& body) {
+                BandHost host(design.minimumPhase,
+                              std::this_thread::get_id() == window ? &w : nullptr);
+                const ThreadHost scoped(host);
+                bandHost = &host;
+                const KeepConversionTables keep;
+                body();
+                bandHost = nullptr;
+            },
+        .compute =
+            [&](std::size_t i) {
+                BandJob& job = jobs[i];
+                EnterSet(rates[job.set], n);
+                if (bandHost) bandHost->warnings = &job.warnings;
+                ComputeBand(design, f, trims[job.band], job);
+            },
+        .consume =
+            [&](std::size_t i) {
+                BandJob& job = jobs[i];
+                const Band& band = bands[job.band];
+                const double rate = rates[job.set];
+                for (const char side : Sides)
+                    written.push_back(StageCoefficients(
+                        files, CoefficientFileName(band.word, side, TagOfRate(rate)), job.taps,
+                        design.format == FileFormat::Wav, rate));
+                warnings.insert(warnings.end(), job.warnings.begin(), job.warnings.end());
+                if (!job.design.empty()) designs.push_back(std::move(job.design));
+                std::vector<double>().swap(job.taps);
+                if (job.band + 1 == bands.size()) {
+                    EnterSet(rate, n);
+                    CheckSet(design, designs, names, warnings);
+                    designs.clear();
+                }
+            },
+        .idle = [&w] { w.ProcessMessages(); },
+        .interrupted = [&w] { return w.RunInterrupted(); },
+    });
+}
 } // namespace
 
 bool LockProject(Directory& project, std::chrono::milliseconds wait, const std::string& shownPath,
@@ -300,12 +398,7 @@ bool XOButtonClick() {
     }
 
     std::vector<std::string> written, warnings;
-    for (const double rate : rates) {
-        SampleRate = rate;
-        SamplePeriod = 1.0 / rate;
-        RateTag = TagOfRate(rate);
-        WriteSet(design, f, trims, files, written, warnings);
-    }
+    WriteSets(design, f, trims, rates, files, written, warnings);
     if (w.RunInterrupted()) throw InterruptedError();
 
     // The commit: the settings and the new files appear under their names, stale files go.

@@ -12,14 +12,14 @@ namespace tarn {
 namespace {
 
 // Beside TablePeriod: the points TableSine reduces by, set by BuildSineTable.
-std::int32_t tableHalf = 0;
-std::int32_t tableQuarter = 0;
-std::int32_t tableThreeQuarters = 0;
+thread_local std::int32_t tableHalf = 0;
+thread_local std::int32_t tableQuarter = 0;
+thread_local std::int32_t tableThreeQuarters = 0;
 
 // TableSine lets the window in once per this many lookups: a whole message pass per lookup
 // would cost more than the transforms themselves.
 constexpr int LookupsPerPump = 4096;
-int lookupsUntilPump = LookupsPerPump;
+thread_local int lookupsUntilPump = LookupsPerPump;
 
 } // namespace
 

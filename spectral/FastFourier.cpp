@@ -23,7 +23,7 @@ namespace {
 // made once and kept; keeping them also lets the butterflies run block by block over
 // contiguous elements instead of striding through the whole array once per twiddle. The
 // values, and so the results, stay the same.
-fft::Radix2Fft kernel;
+thread_local fft::Radix2Fft kernel;
 
 // Makes the twiddles of every stage of a transform of n points ready.
 void PrepareTwiddles(std::int32_t n) {
@@ -47,9 +47,9 @@ void PrepareTwiddles(std::int32_t n) {
 // Phase -> (cos, sin) of the last PolarToRect, bin by bin. Every band of a run, and of every
 // later run, uses the same phases k * pi, so after the first band the costly cosine and sine
 // of large arguments become a comparison. A bin whose phase differs is computed afresh.
-std::vector<double> cachedPhase;
-std::vector<double> cachedCos;
-std::vector<double> cachedSin;
+thread_local std::vector<double> cachedPhase;
+thread_local std::vector<double> cachedCos;
+thread_local std::vector<double> cachedSin;
 
 } // namespace
 

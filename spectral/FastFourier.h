@@ -27,10 +27,12 @@
 
 namespace tarn {
 
-// The workspace. Other modules read and write elements 0..SpecLength-1 directly.
-inline std::vector<double> SpecRe;
-inline std::vector<double> SpecIm;
-inline std::int32_t SpecLength = 0;
+// The workspace. Other modules read and write elements 0..SpecLength-1 directly. Each thread
+// has its own (as have the tables and caches behind the transforms), so two threads can
+// design bands at once; the window's thread uses the one its run has always used.
+inline thread_local std::vector<double> SpecRe;
+inline thread_local std::vector<double> SpecIm;
+inline thread_local std::int32_t SpecLength = 0;
 
 // Empties both arrays, then sizes both to n elements of 0.0 and sets SpecLength = n.
 void AllocSpectrum(std::int32_t n);

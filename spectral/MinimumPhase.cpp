@@ -5,7 +5,6 @@
 #include <cassert>
 #include <cmath>
 #include <memory>
-#include <optional>
 
 #include "core/Host.h"
 #include "spectral/CosineTransform.h"
@@ -48,8 +47,8 @@ namespace {
 // once per WorkPerClockCheck of them (some tens of microseconds).
 using Clock = std::chrono::steady_clock;
 constexpr std::int64_t WorkPerClockCheck = std::int64_t{1} << 16;
-Clock::time_point lastPump;
-std::int64_t workUntilClockCheck = WorkPerClockCheck;
+thread_local Clock::time_point lastPump;
+thread_local std::int64_t workUntilClockCheck = WorkPerClockCheck;
 
 void PumpNow() {
     PumpMessages();
@@ -67,35 +66,55 @@ int Log2(std::int32_t powerOfTwo) {
     return std::countr_zero(static_cast<std::uint32_t>(powerOfTwo));
 }
 
-// The conversion of SpecRe[0..n] with its work arrays; they go with the object.
+// Doubles between arrays that would otherwise start a power of two apart.
+constexpr std::size_t Pad = 40;
+
+// What a conversion of one size computes in, beside SineTable: the stage twiddles and work
+// arrays of its transforms, the bins and the cepstrum (about 11 MiB for n = 65535). Every
+// value in them is written before it is read, so one set serves any number of conversions.
+struct Tables {
+    explicit Tables(std::int32_t s)
+        : folded(s), data(SineTable.data()), fft(s, {data, TablePeriod}, Worked),
+          bins(2 * s, fft.Kernel()), cepstrum(std::make_unique_for_overwrite<double[]>(s + Pad)) {}
+
+    std::int32_t folded;                // S
+    const double* data;                 // SineTable's entries the twiddles were taken from
+    fft::RealFft fft;                   // S points: the kernel of S/2 points and its work arrays
+    fft::ResidueRows bins;              // power, then ln|X|, bins 0..H
+    std::unique_ptr<double[]> cepstrum; // c[0..S] times L; then the last transform
+};
+
+// A run's bands are converted one after another at one size: while a KeepConversionTables
+// lives on the thread, the table and Tables stay for the next conversion instead of being
+// built again (a fifth of a band's time) and their pages faulted in afresh.
+thread_local int keepers = 0;
+thread_local std::unique_ptr<Tables> kept;
+
+// The conversion of SpecRe[0..n] in the tables of its size.
 class Conversion {
   public:
-    explicit Conversion(std::int32_t n)
+    Conversion(std::int32_t n, Tables& tables)
         : n_(n), S_(FoldedLength), R_(S_ / 2), M0_(S_ / 4), lgL_(Log2(CepstrumLength)),
-          lgS_(Log2(S_)), q_{SineTable.data(), TablePeriod}, fft_(S_, q_, Worked) {
-        assert(CepstrumLength == 4 * S_ && TablePeriod == CepstrumLength && n_ < M0_);
+          lgS_(Log2(S_)), q_{SineTable.data(), TablePeriod}, fft_(tables.fft), bins_(tables.bins),
+          cepstrum_(tables.cepstrum.get()) {
+        assert(CepstrumLength == 4 * S_ && TablePeriod == CepstrumLength && n_ < M0_ &&
+               tables.folded == S_ && tables.data == SineTable.data());
     }
 
     void Run() {
-        bins_.emplace(2 * S_, fft_.Kernel());
         const double peak = PowerSpectrum();
         // An all-zero response has no magnitude to take the logarithm of; it is its own
         // minimum-phase counterpart.
         if (peak == 0.0) return;
         LogMagnitude(peak);
-        cepstrum_ = std::make_unique_for_overwrite<double[]>(S_ + Pad);
         PumpNow();
-        fft::HalfCosineI(*bins_, fft_, Worked, cepstrum_.get()); // step 2, without its 1/L
-        bins_.reset();
+        fft::HalfCosineI(bins_, fft_, Worked, cepstrum_); // step 2, without its 1/L
         FoldedSpectrum();
         Exponentiate();
         Response();
     }
 
   private:
-    // Doubles between arrays that would otherwise start a power of two apart.
-    static constexpr std::size_t Pad = 40;
-
     // Power of residue r's bins, X_r[q] = bin 16q + r, with X_r in bit-reversed order in the
     // work arrays. For even p, q = rev(p) < M0/2, and rev(q) over one bit less is p/2. For odd
     // p, q >= M0/2: that bin lies above H, and its mirror L - 16q - r = 16(M0 - 1 - q) +
@@ -104,8 +123,8 @@ class Conversion {
     double StorePowers(std::int32_t r) {
         const double* re = fft_.Re();
         const double* im = fft_.Im();
-        double* low = bins_->Row(r);
-        double* high = bins_->Row(16 - r) + (M0_ / 2 - 1);
+        double* low = bins_.Row(r);
+        double* high = bins_.Row(16 - r) + (M0_ / 2 - 1);
         double peak = 0.0;
         for (std::int32_t p = 0; p < M0_; p += 2) {
             const double even = re[p] * re[p] + im[p] * im[p];
@@ -161,7 +180,7 @@ class Conversion {
             },
             [&](std::int32_t k, double xr, double xi) {
                 const double power = xr * xr + xi * xi;
-                (*bins_)[8 * std::int64_t{k}] = power;
+                bins_[8 * std::int64_t{k}] = power;
                 peak = std::max(peak, power);
             });
         Worked(3 * std::int64_t{M0_});
@@ -172,8 +191,8 @@ class Conversion {
     void LogMagnitude(double peak) {
         const double floor = 1e-16 * peak;
         for (std::int32_t r = 0; r < 16; ++r) {
-            double* v = bins_->Row(r);
-            const std::int32_t count = bins_->RowBins(r);
+            double* v = bins_.Row(r);
+            const std::int32_t count = bins_.RowBins(r);
             for (std::int32_t k = 0; k < count; ++k)
                 v[k] = 0.5 * std::log(v[k] == 0.0 ? floor : v[k]);
             Worked(8 * std::int64_t{count});
@@ -185,7 +204,7 @@ class Conversion {
     // cepstrum's 1/L both are exact powers of two.
     void FoldedSpectrum() {
         PumpNow();
-        const double* c = cepstrum_.get();
+        const double* c = cepstrum_;
         const double unfolded = std::ldexp(1.0, -lgL_), folded = std::ldexp(1.0, 1 - lgL_);
         double* re = fft_.Re();
         double* im = fft_.Im();
@@ -245,7 +264,7 @@ class Conversion {
             }
         }
         // Into the cepstrum's storage, no longer needed, in bit-reversed order.
-        double* zr = cepstrum_.get();
+        double* zr = cepstrum_;
         double* zi = zr + R_ + Pad;
         const int lgR = lgS_ - 1;
         fft_.Kernel().ScatterBitReversed(zr, zi, lgR,
@@ -267,16 +286,21 @@ class Conversion {
     std::int32_t n_;
     std::int32_t S_, R_, M0_; // S, S/2, S/4
     int lgL_, lgS_;
-    fft::QuarterWave q_;                   // SineTable
-    fft::RealFft fft_;                     // S points: the kernel of S/2 points and its work arrays
-    std::optional<fft::ResidueRows> bins_; // power, then ln|X|, bins 0..H
-    std::unique_ptr<double[]> cepstrum_;   // c[0..S] times L; then the last transform
-    double nyquist_ = 0.0;                 // Y, then exp Y, at bin S/2
+    fft::QuarterWave q_; // SineTable
+    fft::RealFft& fft_;
+    fft::ResidueRows& bins_;
+    double* cepstrum_;
+    double nyquist_ = 0.0; // Y, then exp Y, at bin S/2
 };
 
-// Empties the table when a conversion ends, however it ends.
+// Empties the table and the tables when a conversion ends, however it ends, unless a run
+// keeps them.
 struct TableRelease {
-    ~TableRelease() { std::vector<double>().swap(SineTable); }
+    ~TableRelease() {
+        if (keepers > 0) return;
+        kept.reset();
+        std::vector<double>().swap(SineTable);
+    }
 };
 
 } // namespace
@@ -302,10 +326,26 @@ void MinimumPhase(std::int32_t n) {
     TablePeriod = CepstrumLength;
 
     TableRelease release;
-    BuildSineTable();
+    // Kept tables serve only while the table they were taken from is still the one in place.
+    if (!kept || kept->folded != folded || kept->data != SineTable.data() ||
+        SineTable.size() != static_cast<std::size_t>(TablePeriod / 4 + 1)) {
+        kept.reset();
+        BuildSineTable();
+        kept = std::make_unique<Tables>(folded);
+    }
     lastPump = Clock::now();
     workUntilClockCheck = WorkPerClockCheck;
-    Conversion(n).Run();
+    Conversion(n, *kept).Run();
+}
+
+KeepConversionTables::KeepConversionTables() {
+    ++keepers;
+}
+
+KeepConversionTables::~KeepConversionTables() {
+    if (--keepers > 0) return;
+    kept.reset();
+    std::vector<double>().swap(SineTable);
 }
 
 } // namespace tarn

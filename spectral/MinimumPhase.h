@@ -25,13 +25,14 @@ struct TComplex {
 
 // Sizes of the last conversion. They keep their values after it, but nothing reads them
 // until the next conversion sets them again.
-inline std::int32_t FoldedLength = 0;   // S: size of the two short transforms
-inline std::int32_t CepstrumLength = 0; // L = 4 S: size of the two long transforms
-inline std::int32_t TablePeriod = 0;    // P = L: angle steps in one full turn
+inline thread_local std::int32_t FoldedLength = 0;   // S: size of the two short transforms
+inline thread_local std::int32_t CepstrumLength = 0; // L = 4 S: size of the two long transforms
+inline thread_local std::int32_t TablePeriod = 0;    // P = L: angle steps in one full turn
 
 // The quarter-wave table: entry i = sin(2 pi i / P) for i = 0..P/4-1, exactly 1.0 at P/4.
-// Filled by BuildSineTable for the current TablePeriod; empty between conversions.
-inline std::vector<double> SineTable;
+// Filled by BuildSineTable for the current TablePeriod; empty between conversions (but see
+// KeepConversionTables).
+inline thread_local std::vector<double> SineTable;
 
 // Longest stretch of conversion work [wall time] after which the window gets to handle
 // its pending messages. Besides, the window is pumped once at the start of each of the
@@ -43,6 +44,18 @@ inline std::chrono::microseconds MinimumPhasePumpInterval{20000};
 // one below 256 shows a message and changes nothing. SpecRe beyond n and SpecIm are
 // left alone. An all-zero response is left as it is.
 void MinimumPhase(std::int32_t n);
+
+// While one lives on a thread, the conversions on that thread keep SineTable and their work
+// arrays (about 13 MiB for n = 65535) for the next conversion of the same size, instead of
+// building them again for each band; the last one to go frees them. Without one, SineTable
+// is empty between conversions.
+class KeepConversionTables {
+  public:
+    KeepConversionTables();
+    ~KeepConversionTables();
+    KeepConversionTables(const KeepConversionTables&) = delete;
+    KeepConversionTables& operator=(const KeepConversionTables&) = delete;
+};
 
 // Sizes SineTable to TablePeriod/4 + 1 entries and fills it. TablePeriod: a power of
 // two, at least 4.

@@ -10,10 +10,19 @@
 #include <unistd.h>
 
 #include "crossover/Tarndef.h"
+#include "project/BandJobs.h"
 
 namespace tarn::test {
 
 namespace fs = std::filesystem;
+
+CalculationThreadsFor::CalculationThreadsFor(int threads) {
+    SetCalculationThreads(threads);
+}
+
+CalculationThreadsFor::~CalculationThreadsFor() {
+    SetCalculationThreads(0);
+}
 
 TempDir::TempDir() {
     static std::atomic<int> counter{0};

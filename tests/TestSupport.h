@@ -26,6 +26,16 @@ class TempDir {
     std::filesystem::path path_;
 };
 
+// While it lives, runs compute their bands on `threads` threads. The tests that act at the
+// n-th pump or the n-th staged file need the order of events of a one-thread run.
+class CalculationThreadsFor {
+  public:
+    explicit CalculationThreadsFor(int threads);
+    ~CalculationThreadsFor();
+    CalculationThreadsFor(const CalculationThreadsFor&) = delete;
+    CalculationThreadsFor& operator=(const CalculationThreadsFor&) = delete;
+};
+
 std::vector<unsigned char> ReadBytes(const std::filesystem::path& file);
 std::vector<double> ReadDoubles(const std::filesystem::path& file);
 std::vector<float> ReadFloats(const std::filesystem::path& file);

@@ -214,6 +214,7 @@ class Faults : public ::testing::Test {
         return test::Contents(project);
     }
 
+    test::CalculationThreadsFor oneThread{1};
     test::TempDir root;
     fs::path project;
     FaultWindow window;
