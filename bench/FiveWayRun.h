@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <filesystem>
+#include <functional>
 #include <string>
 
 #include <unistd.h>
@@ -16,7 +17,9 @@
 
 namespace tarn::bench {
 
-inline void FiveWayRun(benchmark::State& state, bool minimumPhase) {
+// setUp: anything more to choose in the window (rate, format, ...).
+inline void FiveWayRun(benchmark::State& state, bool minimumPhase,
+                       const std::function<void(HeadlessWindow&)>& setUp = {}) {
     namespace fs = std::filesystem;
     const fs::path dir = fs::temp_directory_path() / ("tarn-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
@@ -26,6 +29,7 @@ inline void FiveWayRun(benchmark::State& state, bool minimumPhase) {
     window.minimumPhase = minimumPhase;
     window.radio48 = true;
     window.SetFields("80", "500", "3000", "8000");
+    if (setUp) setUp(window);
     ScopedWindow scoped(window);
     for (auto _ : state) {
         if (!XOButtonClick() || !window.errors.empty()) {

@@ -54,7 +54,7 @@ class Jobs {
             try {
                 jobs_.onThread([this] { Lead(); });
             } catch (...) {
-                Fail(failure_, std::current_exception());
+                Fail(std::current_exception());
                 WaitForStarted();
             }
         }
@@ -93,12 +93,14 @@ class Jobs {
                     Compute(*i);
             });
         } catch (...) {
-            Fail(helperFailure_, std::current_exception());
+            // Only the thread's own setup can fail here (a job's failure is kept by Compute):
+            // the other threads take its share, with the same result.
         }
     }
 
     // The calling thread: consumes in order, computes while there is a job to take, and
-    // otherwise waits with the window live.
+    // otherwise waits with the window live. After a job's failure it still consumes the jobs
+    // before it, as a one-thread run would have, in case one of those fails first.
     void Lead() {
         std::size_t consumed = 0;
         while (consumed < jobs_.count) {
@@ -106,19 +108,24 @@ class Jobs {
                 jobs_.consume(consumed++);
                 continue;
             }
-            if (Stopped()) break;
-            if (jobs_.interrupted && jobs_.interrupted()) {
-                interrupted_ = true;
-                Stop();
+            const bool stopped = Stopped();
+            if (!stopped) {
+                if (jobs_.interrupted && jobs_.interrupted()) {
+                    interrupted_ = true;
+                    Stop();
+                    break;
+                }
+                if (const auto i = Take()) {
+                    Compute(*i);
+                    continue;
+                }
+            } else if (Failed(consumed) || !Started(consumed)) {
                 break;
-            }
-            if (const auto i = Take()) {
-                Compute(*i);
-                continue;
             }
             {
                 std::unique_lock lock(mutex_);
-                changed_.wait_for(lock, IdleInterval, [&] { return ended_[consumed] || stop_; });
+                changed_.wait_for(lock, IdleInterval,
+                                  [&] { return ended_[consumed] || stop_ != stopped; });
             }
             if (jobs_.idle) jobs_.idle();
         }
@@ -131,6 +138,16 @@ class Jobs {
         return ended_[i] && !errors_[i];
     }
 
+    bool Failed(std::size_t i) {
+        const std::lock_guard lock(mutex_);
+        return ended_[i] && errors_[i];
+    }
+
+    bool Started(std::size_t i) {
+        const std::lock_guard lock(mutex_);
+        return i < next_;
+    }
+
     bool Stopped() {
         const std::lock_guard lock(mutex_);
         return stop_;
@@ -141,9 +158,9 @@ class Jobs {
         stop_ = true;
     }
 
-    void Fail(std::exception_ptr& slot, std::exception_ptr error) {
+    void Fail(std::exception_ptr error) {
         const std::lock_guard lock(mutex_);
-        if (!slot) slot = error;
+        if (!failure_) failure_ = error;
         stop_ = true;
     }
 
@@ -164,7 +181,6 @@ class Jobs {
         for (const std::exception_ptr& error : errors_)
             if (error) std::rethrow_exception(error);
         if (interrupted_) throw InterruptedError();
-        if (helperFailure_) std::rethrow_exception(helperFailure_);
     }
 
     const BandJobs& jobs_;
@@ -174,7 +190,7 @@ class Jobs {
     bool stop_ = false;    // no job starts any more
     std::vector<bool> ended_;
     std::vector<std::exception_ptr> errors_;
-    std::exception_ptr failure_, helperFailure_;
+    std::exception_ptr failure_;
     bool interrupted_ = false;
 };
 

@@ -16,6 +16,7 @@
 #include "project/Driver.h"
 #include "project/HeadlessWindow.h"
 #include "project/IniFile.h"
+#include "project/ProjectSettings.h"
 #include "spectral/FastFourier.h"
 #include "tests/TestSupport.h"
 
@@ -282,6 +283,110 @@ TEST_F(Driver, ReadOnlyCoefficientFileEndsTheRunWithoutPartialFiles) {
     EXPECT_TRUE(Press().empty());
     EXPECT_EQ(window.messages, std::vector<std::string>{"Calculation 3-way XO done"});
     EXPECT_EQ(fs::file_size(blocked), 524288u);
+}
+
+// ---------------------------------------------------------------------------------------
+// Bands computed on several threads
+
+// What one run leaves: every file of its project, and everything the window was told.
+struct Outcome {
+    std::map<std::string, std::vector<unsigned char>> files;
+    std::vector<std::string> messages, warnings, errors;
+    bool operator==(const Outcome&) const = default;
+};
+
+class Threads : public Driver {
+  protected:
+    // A run of the design `setUp` gives the window, on `threads` threads, in a fresh project.
+    Outcome RunOn(int threads, const std::function<void(HeadlessWindow&)>& setUp) {
+        const test::CalculationThreadsFor use(threads);
+        test::TempDir project;
+        ProjectPath = project.Prefix();
+        HeadlessWindow w;
+        setUp(w);
+        {
+            ScopedWindow scopedWindow(w);
+            RunHandler([] { XOButtonClick(); });
+        }
+        return {test::Contents(project.Path()), w.messages, w.warnings, w.errors};
+    }
+};
+
+TEST_F(Threads, FilesAndWarningsDoNotDependOnTheNumberOfThreads) {
+    struct Case {
+        const char* what;
+        std::function<void(HeadlessWindow&)> setUp;
+    };
+    const std::vector<Case> cases = {
+        {"five-way minimum phase",
+         [](HeadlessWindow& w) {
+             w.SetFields("80", "500", "3000", "8000");
+             w.radio48 = true;
+         }},
+        {"every rate, WAV, linear, trimmed",
+         [](HeadlessWindow& w) {
+             w.SetFields("80", "500", "3000", "8000");
+             w.minimumPhase = false;
+             w.rate = AllRates;
+             w.format = FileFormat::Wav;
+             w.trims["High"] = {-6.0, 0.1, false};
+             w.trims["Mid"] = {0.0, 0.0, true};
+         }},
+        {"Linkwitz-Riley, too few taps for it",
+         [](HeadlessWindow& w) {
+             w.SetFields("60", "700", "4000", "");
+             w.rate = 96000;
+             w.alignment = Alignment::LinkwitzRiley;
+             w.filterOrderText = "8";
+             w.taps = 4096;
+         }},
+        {"shortened minimum phase that warns",
+         [](HeadlessWindow& w) {
+             w.SetFields("80", "500", "3000", "");
+             w.taps = 2048;
+             w.trims["Sub"] = {3.0, 0.0, false};
+         }},
+        {"a delay the taps cannot hold",
+         [](HeadlessWindow& w) {
+             w.SetFields("80", "500", "3000", "8000");
+             w.minimumPhase = false;
+             w.taps = 1024;
+             w.trims["Mid"] = {0.0, 19.0, false};
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const Outcome one = RunOn(1, c.setUp);
+        EXPECT_FALSE(one.messages.empty() && one.errors.empty());
+        for (const int threads : {2, 4}) {
+            const Outcome more = RunOn(threads, c.setUp);
+            EXPECT_TRUE(more == one) << threads << " threads";
+        }
+    }
+}
+
+TEST_F(Threads, OnlyTheWindowsThreadPumpsAndTheRunKeepsItsPhase) {
+    const auto design = [](HeadlessWindow& w) {
+        w.SetFields("200", "1000", "5000", "");
+        w.minimumPhase = true;
+    };
+    const Outcome expected = RunOn(1, design);
+
+    const std::thread::id windowThread = std::this_thread::get_id();
+    bool pumpedElsewhere = false;
+    long pumps = 0;
+    const Outcome outcome = RunOn(2, [&](HeadlessWindow& w) {
+        design(w);
+        // Unticked once the run has read it (at its first pump): every band is still minimum
+        // phase, as the run chose and stored.
+        w.onPump = [&w, &pumps, &pumpedElsewhere, windowThread] {
+            if (++pumps > 1) w.minimumPhase = false;
+            if (std::this_thread::get_id() != windowThread) pumpedElsewhere = true;
+        };
+    });
+    EXPECT_GT(pumps, 2);
+    EXPECT_FALSE(pumpedElsewhere);
+    EXPECT_TRUE(outcome == expected);
 }
 
 // ---------------------------------------------------------------------------------------
