@@ -64,9 +64,10 @@ QPen CurvePen(const QString& title) {
     if (title == QLatin1String(SumTitle) || title == QLatin1String(WrittenSumTitle)) {
         pen.setWidthF(SumPenWidth);
     } else if (title == QLatin1String(OwnSumTitle)) {
-        // Dashed, so that where the trims change nothing it shows on the sum as written.
+        // Narrower than the sum as written, so that where the trims change nothing it shows
+        // on it, grey on black. (Not dashed: a dashed series is drawn as one path, which
+        // joins the points across the gaps a curve has where it has no value.)
         pen.setWidthF(OwnSumPenWidth);
-        pen.setStyle(Qt::DashLine);
     } else {
         pen.setWidthF(BandPenWidth);
     }

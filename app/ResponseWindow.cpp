@@ -58,9 +58,6 @@ struct LoadedSet {
 
 namespace {
 
-constexpr int DefaultWidth = 1180;
-constexpr int DefaultHeight = 860;
-
 // The smallest chart that still reads: room for the axes, the legend and some curve.
 constexpr int ChartWidth = 340;
 constexpr int ChartHeight = 190;
@@ -117,6 +114,12 @@ QChart* NewChart(ChartView* view, const QString& title) {
     // Beside the plot: the window has more room across than down.
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setVisible(true);
+    // A point smaller than the chart's text: seven entries (five bands and two sums) stay in
+    // a chart of the window's default height.
+    QFont small = chart->legend()->font();
+    small.setPointSizeF(small.pointSizeF() - 1);
+    chart->legend()->setFont(small);
+    chart->legend()->setContentsMargins(0, 0, 0, 0);
     return chart;
 }
 

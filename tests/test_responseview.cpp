@@ -126,7 +126,7 @@ class ResponseViewTest : public ::testing::Test {
     ResponseWindow& Open() {
         if (!view) {
             view = std::make_unique<ResponseWindow>();
-            view->resize(1180, 860);
+            view->resize(ResponseWindow::DefaultWidth, ResponseWindow::DefaultHeight);
             view->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
         }
