@@ -99,8 +99,8 @@ struct ResponseAnalysis {
     // The level, delay and polarity each band was written with (one per band, neutral where
     // the caller knew none), and where a band has one, the crossover's own sum: each band
     // with its trim taken back out (UntrimmedSum), described as the sum is on the grid, and
-    // its deviation from flat. It has no impulse: a trim's fraction of a sample is a phase on
-    // the bins, which no tap of the written files holds back.
+    // its deviation from flat. It is formed on the bins alone, where a trim's fraction of a
+    // sample comes out exactly, and has no impulse.
     std::vector<BandTrim> trims;
     std::optional<BandResponse> ownSum;
     Deviation ownDeviation;
