@@ -33,6 +33,15 @@ constexpr double ShortestSpanMs = 2.0;
 constexpr double SymmetryTolerance = 1e-6;
 constexpr double UnpairedEnergyShare = 1e-6;
 
+// The linear phase that advances bin `bin` of an M-point transform by delay samples: a turn
+// of delay * bin / M, reduced to below one turn first (exact for whole and half samples) so
+// the angle stays small.
+std::complex<double> Advance(double delay, std::size_t bin, std::size_t transformSize) {
+    const double size = static_cast<double>(transformSize);
+    const double turns = std::fmod(delay * static_cast<double>(bin), size) / size;
+    return std::polar(1.0, 2.0 * std::numbers::pi * turns);
+}
+
 double WrapDeg(double deg) {
     const double wrapped = deg - 360.0 * std::round(deg / 360.0);
     return wrapped <= -180.0 ? wrapped + 360.0 : wrapped;
@@ -295,24 +304,52 @@ double ResponseAnalysis::PhaseDegAt(const BandResponse& response, double hz) con
     const double position = std::clamp(hz / BinHz(), 0.0, static_cast<double>(transformSize / 2));
     const std::size_t k = std::min(static_cast<std::size_t>(position), transformSize / 2 - 1);
     const double t = position - static_cast<double>(k);
-    // The bulk delay's linear phase taken off bin b: a turn of delay * b / M, reduced to
-    // below one turn first (exact for whole and half samples) so the angle stays small.
-    const double size = static_cast<double>(transformSize);
-    auto advanced = [&](std::size_t bin) {
-        const double turns = std::fmod(bulkDelaySamples * static_cast<double>(bin), size) / size;
-        return response.spectrum[bin] * std::polar(1.0, 2.0 * std::numbers::pi * turns);
-    };
-    const std::complex<double> low = advanced(k);
-    const std::complex<double> high = advanced(k + 1);
+    // The bulk delay's linear phase taken off.
+    const std::complex<double> low =
+        response.spectrum[k] * Advance(bulkDelaySamples, k, transformSize);
+    const std::complex<double> high =
+        response.spectrum[k + 1] * Advance(bulkDelaySamples, k + 1, transformSize);
     return WrapDeg(Degrees(std::arg(low) + t * std::arg(high * std::conj(low))));
 }
 
+BandTrim TrimAt(std::span<const BandTrim> trims, std::size_t band) {
+    return band < trims.size() ? trims[band] : BandTrim{};
+}
+
+bool AnyTrim(std::span<const BandTrim> trims) {
+    return std::any_of(trims.begin(), trims.end(),
+                       [](const BandTrim& trim) { return !trim.IsNeutral(); });
+}
+
+double DelaySamples(const BandTrim& trim, double sampleRate) {
+    return trim.delayMs * sampleRate / 1000.0;
+}
+
+std::vector<std::complex<double>> UntrimmedSum(const ResponseAnalysis& a,
+                                               std::span<const BandTrim> trims) {
+    std::vector<std::complex<double>> sum(a.sum.spectrum.size());
+    for (std::size_t b = 0; b < a.bands.size(); ++b) {
+        const std::vector<std::complex<double>>& h = a.bands[b].spectrum;
+        const BandTrim trim = TrimAt(trims, b);
+        const double gain = TrimGain(trim);
+        const double delay = DelaySamples(trim, a.sampleRate);
+        for (std::size_t k = 0; k < sum.size() && k < h.size(); ++k) {
+            std::complex<double> bin = h[k] / gain;
+            if (delay != 0) bin *= Advance(delay, k, a.transformSize);
+            sum[k] += bin;
+        }
+    }
+    return sum;
+}
+
 ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
-                                  const AnalysisOptions& options) {
+                                  const AnalysisOptions& options, std::span<const BandTrim> trims) {
     if (bands.empty()) throw std::invalid_argument("AnalyseResponses: no bands");
     ResponseAnalysis a;
     a.sampleRate = sampleRate;
     a.transformSize = options.transformSize;
+    for (std::size_t b = 0; b < bands.size(); ++b)
+        a.trims.push_back(TrimAt(trims, b));
 
     const double nyquist = sampleRate / 2;
     const int points = std::max(options.gridPoints, 2);
@@ -338,8 +375,8 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
         }
     });
 
-    a.sum.name = "Sum";
-    a.sum.title = "Sum";
+    const bool trimmed = AnyTrim(a.trims);
+    a.sum.name = a.sum.title = trimmed ? WrittenSumTitle : SumTitle;
     a.sum.impulse.assign(length, 0.0);
     a.sum.spectrum.assign(options.transformSize / 2 + 1, {0.0, 0.0});
     for (const BandResponse& r : a.bands) {
@@ -358,9 +395,20 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
     a.sum.symmetryCentre = SymmetryCentre(a.sum.impulse);
     a.linearPhase = bulk.has_value();
     a.bulkDelaySamples = bulk.value_or(0.0);
-    InParallel(a.bands.size() + 1, [&](std::size_t first, std::size_t stride) {
-        for (std::size_t b = first; b <= a.bands.size(); b += stride)
-            Describe(b < a.bands.size() ? a.bands[b] : a.sum, a);
+    if (trimmed) {
+        a.ownSum.emplace();
+        a.ownSum->name = a.ownSum->title = OwnSumTitle;
+        a.ownSum->spectrum = UntrimmedSum(a, a.trims);
+    }
+    // The bands, the sum, and the crossover's own sum where there is one.
+    std::vector<BandResponse*> described;
+    for (BandResponse& r : a.bands)
+        described.push_back(&r);
+    described.push_back(&a.sum);
+    if (a.ownSum) described.push_back(&*a.ownSum);
+    InParallel(described.size(), [&](std::size_t first, std::size_t stride) {
+        for (std::size_t i = first; i < described.size(); i += stride)
+            Describe(*described[i], a);
     });
     // Each band unwrapped by whole turns next to the sum where the band is loudest, so that
     // it meets the sum there as it does on the wrapped chart.
@@ -382,6 +430,7 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
     const Deviation deviation = LargestDeviation(a.sum.spectrum, a.BinHz(), options);
     a.deviationDb = deviation.db;
     a.deviationHz = deviation.hz;
+    if (a.ownSum) a.ownDeviation = LargestDeviation(a.ownSum->spectrum, a.BinHz(), options);
 
     int first = static_cast<int>(length) - 1, last = 0;
     auto widen = [&](const std::vector<double>& x) {
@@ -407,20 +456,21 @@ ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRat
     return a;
 }
 
-ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options) {
+ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options,
+                            std::span<const BandTrim> trims) {
     std::vector<std::vector<double>> taps;
     for (const std::filesystem::path& file : set.files)
         taps.push_back(ReadCoefficientFile(file, set.SampleRate()));
-    return AnalyseSet(set, std::move(taps), options);
+    return AnalyseSet(set, std::move(taps), options, trims);
 }
 
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,
-                            const AnalysisOptions& options) {
+                            const AnalysisOptions& options, std::span<const BandTrim> trims) {
     std::vector<NamedTaps> bands;
     for (std::size_t i = 0; i < set.files.size() && i < taps.size(); ++i)
         bands.push_back(
             {set.files[i].filename().string(), BandTitle(set.bands[i]), std::move(taps[i])});
-    return AnalyseResponses(std::move(bands), set.SampleRate(), options);
+    return AnalyseResponses(std::move(bands), set.SampleRate(), options, trims);
 }
 
 Deviation LargestDeviation(const std::vector<std::complex<double>>& spectrum, double binHz,
@@ -455,11 +505,16 @@ std::vector<std::vector<std::string>> TableRows(const ResponseAnalysis& a) {
         rows.push_back({r.name, std::to_string(r.peakSample), Fixed(r.peakDelayMs, 3),
                         Hz(r.minus3.lower), Hz(r.minus3.upper), Hz(r.minus6.lower),
                         Hz(r.minus6.upper), "", ""});
-    // The sum's own -3/-6 dB points would mark its dips, not band edges; its figure is
-    // the deviation from flat.
-    const BandResponse& s = a.sum;
-    rows.push_back({s.name, std::to_string(s.peakSample), Fixed(s.peakDelayMs, 3), "", "", "", "",
-                    Fixed(a.deviationDb, 4), Fixed(a.deviationHz, 1)});
+    // A sum's own -3/-6 dB points would mark its dips, not band edges; its figure is the
+    // deviation from flat.
+    const auto sumRow = [&rows](const BandResponse& s, const Deviation& d) {
+        const bool impulse = !s.impulse.empty();
+        rows.push_back({s.name, impulse ? std::to_string(s.peakSample) : "-",
+                        impulse ? Fixed(s.peakDelayMs, 3) : "-", "", "", "", "", Fixed(d.db, 4),
+                        Fixed(d.hz, 1)});
+    };
+    sumRow(a.sum, {a.deviationDb, a.deviationHz});
+    if (a.ownSum) sumRow(*a.ownSum, a.ownDeviation);
     return rows;
 }
 
@@ -489,11 +544,17 @@ std::string AlignedColumns(const std::vector<std::vector<std::string>>& lines) {
     return text;
 }
 
+std::vector<std::string> TrimTexts(const BandTrim& trim) {
+    return {Fixed(trim.levelDb, 2), Fixed(trim.delayMs, 3),
+            Fixed(MillimetresFromDelayMs(trim.delayMs), 1), trim.invert ? "inverted" : "normal"};
+}
+
 std::string CurvesCsv(const ResponseAnalysis& a) {
     std::vector<const BandResponse*> curves;
     for (const BandResponse& band : a.bands)
         curves.push_back(&band);
     curves.push_back(&a.sum);
+    if (a.ownSum) curves.push_back(&*a.ownSum);
     std::string text = "Hz";
     for (const BandResponse* c : curves)
         text += "," + c->title + " dB," + c->title + " phase deg," + c->title + " delay ms";

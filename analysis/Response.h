@@ -9,10 +9,12 @@
 #include <complex>
 #include <cstddef>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "analysis/CoefficientSet.h"
+#include "crossover/BandTrim.h"
 
 namespace tarn {
 
@@ -75,15 +77,36 @@ struct AnalysisOptions {
     double flatToHz = 20000.0;
 };
 
+// A sum's largest deviation from 0 dB and where it occurs (LargestDeviation).
+struct Deviation {
+    double db = 0;
+    double hz = 0;
+};
+
+// What the sums are called in the table, the legends and the CSV file: "Sum" alone where no
+// band has a level, delay or polarity of its own; else the sum as written (what an engine
+// puts out) and the crossover's own sum (every trim taken back out).
+inline constexpr const char* SumTitle = "Sum";
+inline constexpr const char* WrittenSumTitle = "Sum as written";
+inline constexpr const char* OwnSumTitle = "Crossover's own sum";
+
 struct ResponseAnalysis {
     double sampleRate = 0;           // [Hz]
     std::size_t transformSize = 0;   // M
     std::vector<double> frequencies; // the logarithmic grid [Hz]
     std::vector<BandResponse> bands; // lowest first
-    BandResponse sum;                // the complex sum of all bands
-    std::vector<double> step;        // step response of the sum, per sample
-    double deviationDb = 0;          // the sum's largest deviation from 0 dB, signed
-    double deviationHz = 0;          // where it occurs
+    BandResponse sum;                // the complex sum of all bands, as written
+    // The level, delay and polarity each band was written with (one per band, neutral where
+    // the caller knew none), and where a band has one, the crossover's own sum: each band
+    // with its trim taken back out (UntrimmedSum), described as the sum is on the grid, and
+    // its deviation from flat. It is formed on the bins alone, where a trim's fraction of a
+    // sample comes out exactly, and has no impulse.
+    std::vector<BandTrim> trims;
+    std::optional<BandResponse> ownSum;
+    Deviation ownDeviation;
+    std::vector<double> step; // step response of the sum, per sample
+    double deviationDb = 0;   // the sum's largest deviation from 0 dB, signed
+    double deviationHz = 0;   // where it occurs
     // The samples that hold the energy of every band and of the sum, with a margin: where
     // an impulse chart should look.
     int firstSample = 0;
@@ -109,24 +132,37 @@ struct ResponseAnalysis {
     double PhaseDegAt(const BandResponse& response, double hz) const;
 };
 
-// bands: at least one, taps of any length up to options.transformSize.
+// bands: at least one, taps of any length up to options.transformSize. trims: the level,
+// delay and polarity the bands were written with, lowest first; a band beyond them has none.
 ResponseAnalysis AnalyseResponses(std::vector<NamedTaps> bands, double sampleRate,
-                                  const AnalysisOptions& options = {});
+                                  const AnalysisOptions& options = {},
+                                  std::span<const BandTrim> trims = {});
 
 // Reads the left file of each band of the set and analyses them: CoefficientFileError for a
 // file that does not read or a WAV whose rate is not the tag's. (ReadSet judges the whole set,
 // both sides.)
-ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options = {});
+ResponseAnalysis AnalyseSet(const CoefficientSet& set, const AnalysisOptions& options = {},
+                            std::span<const BandTrim> trims = {});
 // Analyses the bands of a set that ReadSet has read: taps as it returned them.
 ResponseAnalysis AnalyseSet(const CoefficientSet& set, std::vector<std::vector<double>> taps,
-                            const AnalysisOptions& options = {});
+                            const AnalysisOptions& options = {},
+                            std::span<const BandTrim> trims = {});
+
+// The trim of band `band` in a list that may hold fewer: neutral beyond its end.
+BandTrim TrimAt(std::span<const BandTrim> trims, std::size_t band);
+// Whether any band of the list has a level, delay or polarity of its own.
+bool AnyTrim(std::span<const BandTrim> trims);
+// A trim's delay in samples at sampleRate [Hz], fractions kept.
+double DelaySamples(const BandTrim& trim, double sampleRate);
+
+// The crossover's own sum on the analysis' bins: each band's spectrum divided by its trim's
+// gain (negative for an inverted band) and its delay taken off as a linear phase. What
+// tarn-cli report and the response view judge the crossover by, trims apart.
+std::vector<std::complex<double>> UntrimmedSum(const ResponseAnalysis& analysis,
+                                               std::span<const BandTrim> trims);
 
 // The largest deviation from 0 dB of a spectrum (bins 0..M/2, binHz apart) over the
 // options' flat range, signed, and where it occurs: how a sum of bands is judged.
-struct Deviation {
-    double db = 0;
-    double hz = 0;
-};
 Deviation LargestDeviation(const std::vector<std::complex<double>>& spectrum, double binHz,
                            const AnalysisOptions& options = {});
 
@@ -136,17 +172,24 @@ std::string DecimalText(double value, int decimals);
 // two blanks apart, no trailing blanks.
 std::string AlignedColumns(const std::vector<std::vector<std::string>>& lines);
 
-// The table: one row per band and one for the sum, as texts. Edges a band does not have
-// read "-"; the deviation columns are filled only for the sum.
+// The table: one row per band and one for the sum (then one for the crossover's own sum,
+// where the analysis has it), as texts. Edges a band does not have read "-", as do the peak
+// and its delay of the crossover's own sum, which has no impulse; the deviation columns are
+// filled only for the sums.
 std::vector<std::string> TableHeadings();
 std::vector<std::vector<std::string>> TableRows(const ResponseAnalysis& analysis);
 // The table as plain text with aligned columns, one line per row, headings first.
 std::string FormatTable(const ResponseAnalysis& analysis);
 
+// A band's level [dB], delay [ms], the same delay as a distance [mm] (SpeedOfSound), and
+// polarity ("normal" or "inverted"), as tarn-cli report and the response view write them.
+std::vector<std::string> TrimTexts(const BandTrim& trim);
+
 // The curves as comma-separated values, for a spreadsheet or another plotting tool: a
-// heading line, then one line per grid frequency: "Hz", then per band (lowest first) and for
-// the sum its magnitude [dB], phase [deg, wrapped] and group delay [ms], the last two relative
-// to the bulk delay. A field is empty where the curve has no value (NaN).
+// heading line, then one line per grid frequency: "Hz", then per band (lowest first), for
+// the sum and for the crossover's own sum where the analysis has it, its magnitude [dB], phase
+// [deg, wrapped] and group delay [ms], the last two relative to the bulk delay. A field is empty
+// where the curve has no value (NaN).
 std::string CurvesCsv(const ResponseAnalysis& analysis);
 
 // What tarn-cli report prints: a line naming the set (and the others found), then the table.

@@ -8,20 +8,6 @@ namespace tarn {
 
 namespace {
 
-BandTrim TrimAt(std::span<const BandTrim> trims, std::size_t band) {
-    return band < trims.size() ? trims[band] : BandTrim{};
-}
-
-bool AnyTrim(std::span<const BandTrim> trims) {
-    for (const BandTrim& trim : trims)
-        if (!trim.IsNeutral()) return true;
-    return false;
-}
-
-double DelaySamples(const BandTrim& trim, double sampleRate) {
-    return trim.delayMs * sampleRate / 1000.0;
-}
-
 // e^(i 2 pi turns), with the whole turns dropped first so the angle stays small.
 std::complex<double> Turn(double turns) {
     return std::polar(1.0, 2.0 * std::numbers::pi * (turns - std::floor(turns)));
@@ -66,24 +52,6 @@ BandPhase PhaseOfSet(const ResponseAnalysis& analysis, std::span<const BandTrim>
     const double linearPeak =
         LinearPhasePeak(taps) + DelaySamples(TrimAt(trims, 0), analysis.sampleRate);
     return std::abs(lowest.peakSample - linearPeak) <= 1.0 ? BandPhase::Linear : BandPhase::Minimum;
-}
-
-std::vector<std::complex<double>> UntrimmedSum(const ResponseAnalysis& a,
-                                               std::span<const BandTrim> trims) {
-    std::vector<std::complex<double>> sum(a.sum.spectrum.size());
-    const double size = static_cast<double>(a.transformSize);
-    for (std::size_t b = 0; b < a.bands.size(); ++b) {
-        const std::vector<std::complex<double>>& h = a.bands[b].spectrum;
-        const BandTrim trim = TrimAt(trims, b);
-        const double gain = TrimGain(trim);
-        const double delay = DelaySamples(trim, a.sampleRate);
-        for (std::size_t k = 0; k < sum.size() && k < h.size(); ++k) {
-            std::complex<double> bin = h[k] / gain;
-            if (delay != 0) bin *= Turn(std::fmod(static_cast<double>(k) * delay, size) / size);
-            sum[k] += bin;
-        }
-    }
-    return sum;
 }
 
 std::vector<CrossoverLevel> CrossoverLevels(const ResponseAnalysis& a, std::span<const double> hz,
@@ -145,10 +113,11 @@ std::string DesignText(const ResponseAnalysis& a, const StoredDesign& design,
         {"Band", "Level dB", "Delay ms", "Delay mm", "Polarity", "Latency ms"}};
     for (std::size_t b = 0; b < a.bands.size(); ++b) {
         const BandTrim trim = TrimAt(trims, b);
-        rows.push_back(
-            {a.bands[b].title, DecimalText(trim.levelDb, 2), DecimalText(trim.delayMs, 3),
-             DecimalText(MillimetresFromDelayMs(trim.delayMs), 1),
-             trim.invert ? "inverted" : "normal", DecimalText(latency + trim.delayMs, 3)});
+        std::vector<std::string> row = {a.bands[b].title};
+        const std::vector<std::string> cells = TrimTexts(trim);
+        row.insert(row.end(), cells.begin(), cells.end());
+        row.push_back(DecimalText(latency + trim.delayMs, 3));
+        rows.push_back(std::move(row));
     }
     text += "\n" + AlignedColumns(rows) + "\n";
 

@@ -36,11 +36,6 @@ double LevelDbAt(std::span<const double> taps, double hz, double sampleRate);
 // LinearPhasePeak of the tap count, later by the band's delay; minimum phase near tap 0.
 BandPhase PhaseOfSet(const ResponseAnalysis& analysis, std::span<const BandTrim> trims);
 
-// The crossover's own sum on the analysis' bins: each band's spectrum divided by its trim's
-// gain (negative for an inverted band) and its delay taken off as a linear phase.
-std::vector<std::complex<double>> UntrimmedSum(const ResponseAnalysis& analysis,
-                                               std::span<const BandTrim> trims);
-
 // The two bands around a crossover at its frequency, each with its level trim taken out.
 struct CrossoverLevel {
     double hz = 0;

@@ -14,12 +14,15 @@
 #include <cmath>
 #include <limits>
 
+#include "analysis/Response.h"
+
 namespace tarn {
 
 namespace {
 
 constexpr double BandPenWidth = 1.5;
 constexpr double SumPenWidth = 3.0;
+constexpr double OwnSumPenWidth = 2.0;
 
 // A drag shorter than this [pixels] is a click, not a zoom.
 constexpr int ShortestDrag = 5;
@@ -45,10 +48,11 @@ QColor CurveColour(const QString& title) {
         const char* title;
         QColor colour;
     } colours[] = {
-        {"Sub", QColor(0x80, 0x3c, 0xc4)},    {"Low", QColor(0x1f, 0x6f, 0xd0)},
-        {"LowMid", QColor(0x10, 0xa0, 0xb0)}, {"Mid", QColor(0x2c, 0xa0, 0x2c)},
-        {"High", QColor(0xd6, 0x27, 0x28)},   {"Full range", QColor(0xe6, 0x7e, 0x00)},
-        {"Sum", QColor(Qt::black)},
+        {"Sub", QColor(0x80, 0x3c, 0xc4)},       {"Low", QColor(0x1f, 0x6f, 0xd0)},
+        {"LowMid", QColor(0x10, 0xa0, 0xb0)},    {"Mid", QColor(0x2c, 0xa0, 0x2c)},
+        {"High", QColor(0xd6, 0x27, 0x28)},      {"Full range", QColor(0xe6, 0x7e, 0x00)},
+        {SumTitle, QColor(Qt::black)},           {WrittenSumTitle, QColor(Qt::black)},
+        {OwnSumTitle, QColor(0x70, 0x70, 0x70)},
     };
     for (const auto& c : colours)
         if (title == QLatin1String(c.title)) return c.colour;
@@ -57,7 +61,16 @@ QColor CurveColour(const QString& title) {
 
 QPen CurvePen(const QString& title) {
     QPen pen(CurveColour(title));
-    pen.setWidthF(title == QLatin1String("Sum") ? SumPenWidth : BandPenWidth);
+    if (title == QLatin1String(SumTitle) || title == QLatin1String(WrittenSumTitle)) {
+        pen.setWidthF(SumPenWidth);
+    } else if (title == QLatin1String(OwnSumTitle)) {
+        // Narrower than the sum as written, so that where the trims change nothing it shows
+        // on it, grey on black. (Not dashed: a dashed series is drawn as one path, which
+        // joins the points across the gaps a curve has where it has no value.)
+        pen.setWidthF(OwnSumPenWidth);
+    } else {
+        pen.setWidthF(BandPenWidth);
+    }
     return pen;
 }
 

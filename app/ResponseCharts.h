@@ -25,9 +25,11 @@ class QValueAxis;
 namespace tarn {
 
 // The colour of a curve by its title ("Sub", "Low", "LowMid", "Mid", "High", "Full range",
-// "Sum"): the same band has the same colour whatever the number of ways. The sum is black.
+// and the sums' titles of analysis/Response.h): the same band has the same colour whatever
+// the number of ways. The sum (as written) is black, the crossover's own sum grey.
 QColor CurveColour(const QString& title);
-// The pen of a curve: the sum wider than the bands, so a band on top of it stays visible.
+// The pen of a curve: the sums wider than the bands, so a band on top of them stays visible,
+// and the crossover's own sum narrower than the sum as written, so both show where they meet.
 QPen CurvePen(const QString& title);
 
 // A chart view whose plot area answers the mouse: a vertical cursor line that follows it,

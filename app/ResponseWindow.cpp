@@ -58,9 +58,6 @@ struct LoadedSet {
 
 namespace {
 
-constexpr int DefaultWidth = 1180;
-constexpr int DefaultHeight = 860;
-
 // The smallest chart that still reads: room for the axes, the legend and some curve.
 constexpr int ChartWidth = 340;
 constexpr int ChartHeight = 190;
@@ -117,6 +114,12 @@ QChart* NewChart(ChartView* view, const QString& title) {
     // Beside the plot: the window has more room across than down.
     chart->legend()->setAlignment(Qt::AlignRight);
     chart->legend()->setVisible(true);
+    // A point smaller than the chart's text: seven entries (five bands and two sums) stay in
+    // a chart of the window's default height.
+    QFont small = chart->legend()->font();
+    small.setPointSizeF(small.pointSizeF() - 1);
+    chart->legend()->setFont(small);
+    chart->legend()->setContentsMargins(0, 0, 0, 0);
     return chart;
 }
 
@@ -161,20 +164,31 @@ void TimePointsOf(const std::vector<double>& x, int first, int last, double samp
     }
 }
 
-// The bands, lowest first, and the sum: the curves of the frequency charts.
+// The bands, lowest first, the sum, and the crossover's own sum where the set has trims: the
+// curves of the frequency charts, the rows of the table and of the readout.
 std::vector<const BandResponse*> Curves(const ResponseAnalysis& a) {
     std::vector<const BandResponse*> curves;
     for (const BandResponse& band : a.bands)
         curves.push_back(&band);
     curves.push_back(&a.sum);
+    if (a.ownSum) curves.push_back(&*a.ownSum);
     return curves;
 }
 
-// The same with the sum first: a chart draws its series in the order they came, and each
-// band's thinner line should stay visible on top of the sum where the two coincide.
-std::vector<const BandResponse*> SumFirst(std::vector<const BandResponse*> curves) {
-    std::rotate(curves.rbegin(), curves.rbegin() + 1, curves.rend());
+// The same with the sums first: a chart draws its series in the order they came, and each
+// band's thinner line should stay visible on top of the sums where they coincide (as the
+// dashed own sum on top of the sum as written).
+std::vector<const BandResponse*> SumsFirst(const ResponseAnalysis& a) {
+    std::vector<const BandResponse*> curves = Curves(a);
+    std::rotate(curves.begin(), curves.begin() + static_cast<std::ptrdiff_t>(a.bands.size()),
+                curves.end());
     return curves;
+}
+
+// The columns the table adds to those of tarn-cli report's: each band's trims (TrimTexts).
+QStringList TrimHeadings() {
+    return {QStringLiteral("Level dB"), QStringLiteral("Band delay ms"),
+            QStringLiteral("Band delay mm"), QStringLiteral("Polarity")};
 }
 
 // Where a curve has no phase or delay to show: as far below its maximum as the analysis
@@ -416,8 +430,12 @@ std::shared_ptr<LoadedSet> ResponseWindow::Load(const std::string& project,
         std::error_code missing;
         if (std::filesystem::is_regular_file(ini, missing))
             loaded->stored = ProjectSettings::Load(IniFile(ini));
-        loaded->analysis =
-            std::make_shared<const ResponseAnalysis>(AnalyseSet(loaded->sets[loaded->shown]));
+        // The trims the run stored, as tarn-cli report takes them: the files hold them baked
+        // in, and only the settings say how much of a band is trim and how much crossover.
+        const CoefficientSet& set = loaded->sets[loaded->shown];
+        const std::vector<BandTrim> trims =
+            loaded->stored ? loaded->stored->TrimsOf(set.bands) : std::vector<BandTrim>{};
+        loaded->analysis = std::make_shared<const ResponseAnalysis>(AnalyseSet(set, {}, trims));
     } catch (const std::exception& e) {
         loaded->error = e.what();
     }
@@ -546,7 +564,7 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
     SetLinearRange(stepLevel_, std::min(0.0, *stepLow) - 0.1, std::max(1.0, *stepHigh) + 0.1, 5);
 
     QChart* magnitude = MagnitudeView->chart();
-    for (const BandResponse* c : SumFirst(curves))
+    for (const BandResponse* c : SumsFirst(a))
         ShowCurve(magnitude, magnitudeHz_, magnitudeDb_, a.frequencies, c->magnitudeDb,
                   Q(c->title));
     ApplyHidden(magnitude);
@@ -554,16 +572,23 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
     ScaleDelays();
     SetTimeRange(fromMs_, toMs_);
 
-    const std::vector<std::string> headings = TableHeadings();
-    const auto rows = TableRows(a);
+    // The figures of tarn-cli report's table, then each band's level, delay and polarity.
+    QStringList headings;
+    for (const std::string& h : TableHeadings())
+        headings << Q(h);
+    headings << TrimHeadings();
+    std::vector<std::vector<std::string>> rows = TableRows(a);
+    for (std::size_t r = 0; r < a.bands.size(); ++r) {
+        const std::vector<std::string> trim = TrimTexts(a.trims[r]);
+        rows[r].insert(rows[r].end(), trim.begin(), trim.end());
+    }
     Table->clear();
     Table->setColumnCount(static_cast<int>(headings.size()));
     Table->setRowCount(static_cast<int>(rows.size()));
     // Each heading on two lines, broken at the blank nearest its middle: the figures are
     // narrower than their headings, and the table sets the window's least width.
     QStringList labels;
-    for (const std::string& h : headings) {
-        QString label = Q(h);
+    for (QString label : headings) {
         int split = -1;
         for (int i = 0; i < label.size(); ++i)
             if (label[i] == ' ' &&
@@ -582,7 +607,7 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
             item->setTextAlignment(c == 0 ? (Qt::AlignLeft | Qt::AlignVCenter)
                                           : (Qt::AlignRight | Qt::AlignVCenter));
             if (c == 0) item->setData(Qt::DecorationRole, CurveColour(title));
-            if (r + 1 == rows.size()) item->setFont(bold);
+            if (r >= a.bands.size()) item->setFont(bold);
             Table->setItem(static_cast<int>(r), static_cast<int>(c), item);
         }
     }
@@ -598,7 +623,7 @@ void ResponseWindow::ShowAnalysis(const LoadedSet& loaded) {
         const QString title = Q(curves[r]->title);
         auto* name = new QTableWidgetItem(title);
         name->setData(Qt::DecorationRole, CurveColour(title));
-        if (r + 1 == curves.size()) name->setFont(bold);
+        if (r >= a.bands.size()) name->setFont(bold);
         Readout->setItem(static_cast<int>(r), 0, name);
         for (int c = 1; c < 4; ++c) {
             auto* item = new QTableWidgetItem;
@@ -648,7 +673,7 @@ void ResponseWindow::DrawPhase() {
         SetLinearRange(phaseDeg_, std::floor(low / step) * step - step / 2,
                        std::ceil(high / step) * step + step / 2, step);
     }
-    for (const BandResponse* c : SumFirst(curves))
+    for (const BandResponse* c : SumsFirst(a))
         ShowCurve(chart, phaseHz_, phaseDeg_, a.frequencies,
                   unwrap ? c->unwrappedPhaseDeg : c->phaseDeg, Q(c->title),
                   unwrap ? std::nullopt : std::optional<double>(WrapJumpDeg));
@@ -684,7 +709,7 @@ void ResponseWindow::ScaleDelays() {
     high += pad;
 
     SetLinearRange(delayMs_, low, high);
-    for (const BandResponse* c : SumFirst(curves))
+    for (const BandResponse* c : SumsFirst(a))
         ShowCurve(chart, delayHz_, delayMs_, a.frequencies, c->relativeDelayMs, Q(c->title));
 
     QList<QPointF> marks;

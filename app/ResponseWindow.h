@@ -46,6 +46,11 @@ class ResponseWindow : public QWidget {
     explicit ResponseWindow(QWidget* parent = nullptr);
     ~ResponseWindow() override;
 
+    // The size it opens at where the screen has room: seven curves (five bands and two sums)
+    // in each chart's legend, the table of eight rows below.
+    static constexpr int DefaultWidth = 1180;
+    static constexpr int DefaultHeight = 900;
+
     // A run of the main window has written all its files into project (a ProjectPath),
     // with this rate tag and precision: that set is the one to show from now on. Read at
     // once when the window is open, else when it next opens.

@@ -142,8 +142,7 @@ int ReportCommand(int argc, const char* const* argv, std::ostream& out, std::ost
 
     const CoefficientSet& shown = sets.front();
     StoredDesign design = stored.design;
-    for (const std::string& band : shown.bands)
-        design.trims.push_back(stored.settings.TrimOf(band));
+    design.trims = stored.settings.TrimsOf(shown.bands);
     const ResponseAnalysis analysis = AnalyseSet(shown, std::move(taps));
     out << ReportText(shown, sets, analysis) << "\n" << DesignText(analysis, design);
     // A report that did not reach its reader (a full disk, a closed pipe) is not a success.

@@ -183,6 +183,13 @@ BandTrim ProjectSettings::TrimOf(std::string_view word) const {
     return it == trims.end() ? BandTrim{} : it->second;
 }
 
+std::vector<BandTrim> ProjectSettings::TrimsOf(const std::vector<std::string>& words) const {
+    std::vector<BandTrim> list;
+    for (const std::string& word : words)
+        list.push_back(TrimOf(word));
+    return list;
+}
+
 ProjectSettings ProjectSettings::Load(const IniFile& file) {
     ProjectSettings settings;
     for (const Key& key : Keys())

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "crossover/BandTrim.h"
 
@@ -51,6 +52,9 @@ struct ProjectSettings {
 
     // The trim of a band by its word ("" for the full range); neutral when none is set.
     BandTrim TrimOf(std::string_view word) const;
+    // The trims of a set's bands by their words, in their order: what the analysis of that
+    // set takes back out to show the crossover's own sum.
+    std::vector<BandTrim> TrimsOf(const std::vector<std::string>& words) const;
 
     // The design stored in the file; each key that is missing or unreadable keeps its
     // default. A missing file gives the defaults.

@@ -4,10 +4,12 @@
 // Usage: tarn-render window OUTPUT.png
 //          the main window after a linear-phase run at 48000 Hz of 80, 500 and 3000 Hz typed
 //          into the fields, with the High band 6 dB down and delayed 0.1 ms
-//        tarn-render response OUTPUT.png [linear|lr]
+//        tarn-render response OUTPUT.png [linear|lr] [--level BAND=DB] [--delay BAND=MS]
+//                    [--invert BAND]
 //          the response window after the five-way example design (48000 Hz, 80, 500, 3000
-//          and 8000 Hz, order 10), minimum phase unless "linear" is given, with the cursor
-//          where the sum deviates most from flat
+//          and 8000 Hz, order 10), minimum phase unless "linear" is given, Linkwitz-Riley with
+//          "lr", each band trimmed as tarn-cli's options of those names say, with the cursor
+//          where the sum as written deviates most from flat
 #include <QApplication>
 #include <QCheckBox>
 #include <QCoreApplication>
@@ -23,11 +25,18 @@
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
 
 #include "analysis/Response.h"
 #include "app/DesignPanel.h"
 #include "app/ResponseWindow.h"
 #include "app/Tarn_Unit.h"
+#include "crossover/Bands.h"
+#include "project/CliOptions.h"
 
 namespace {
 
@@ -74,7 +83,32 @@ QWidget* MainWindowPicture(TForm1& form) {
     return &form;
 }
 
-QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley) {
+// The trims of tarn-cli's --level, --delay and --invert options in args (argv[0] first), by
+// band name; nothing, with the reason on standard error, for anything else in args.
+std::optional<std::map<std::string, tarn::BandTrim, std::less<>>>
+TrimsOfOptions(std::vector<const char*> args) {
+    std::ostringstream out, err;
+    const tarn::CliParse parse =
+        tarn::ParseCliOptions(static_cast<int>(args.size()), args.data(), out, err);
+    const std::optional<tarn::CliOptions>& o = parse.options;
+    if (!o || o->rate || o->order || o->minimumPhase || o->precision || o->format || o->alignment ||
+        o->taps || !o->frequencies.empty() || o->project != ".") {
+        std::fprintf(stderr, "%sonly --level, --delay and --invert are taken here\n",
+                     err.str().c_str());
+        return std::nullopt;
+    }
+    std::map<std::string, tarn::BandTrim, std::less<>> trims;
+    for (const tarn::CliTrim& trim : o->trims) {
+        tarn::BandTrim& t = trims[std::string(tarn::BandName(trim.band))];
+        if (trim.levelDb) t.levelDb = *trim.levelDb;
+        if (trim.delayMs) t.delayMs = *trim.delayMs;
+        if (trim.invert) t.invert = true;
+    }
+    return trims;
+}
+
+QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley,
+                         const std::map<std::string, tarn::BandTrim, std::less<>>& trims) {
     form.Radio48->setChecked(true);
     form.Minimumphasecheckbox->setChecked(!linear);
     if (linkwitzRiley) form.DesignPanel1->SetAlignment(tarn::Alignment::LinkwitzRiley);
@@ -82,6 +116,7 @@ QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley) {
     form.fg2Edit->setText(QStringLiteral("500"));
     form.fg3Edit->setText(QStringLiteral("3000"));
     form.fg4Edit->setText(QStringLiteral("8000"));
+    form.DesignPanel1->SetTrims(trims);
     form.Response1->trigger();
 
     BoxAnswer answer;
@@ -89,7 +124,7 @@ QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley) {
     // The window's default size, whatever room the offscreen screen leaves beside the main
     // window; and its files are read on a worker thread: drawn once that is done.
     tarn::ResponseWindow* view = form.ResponseWindow1;
-    view->resize(1180, 860);
+    view->resize(tarn::ResponseWindow::DefaultWidth, tarn::ResponseWindow::DefaultHeight);
     while (view->Busy())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     // The cursor where the sum strays furthest from flat, so the readout has its figures.
@@ -101,12 +136,23 @@ QWidget* ResponsePicture(TForm1& form, bool linear, bool linkwitzRiley) {
 
 int main(int argc, char* argv[]) {
     const bool window = argc == 3 && std::strcmp(argv[1], "window") == 0;
-    const bool response =
-        (argc == 3 || argc == 4) && std::strcmp(argv[1], "response") == 0 &&
-        (argc == 3 || std::strcmp(argv[3], "linear") == 0 || std::strcmp(argv[3], "lr") == 0);
-    if (!window && !response) {
+    bool response = argc >= 3 && std::strcmp(argv[1], "response") == 0;
+    // After the output: the phase or alignment word, then the trims.
+    int next = 3;
+    const char* variant = next < argc && argv[next][0] != '-' ? argv[next++] : "";
+    const bool linear = std::strcmp(variant, "linear") == 0;
+    const bool lr = std::strcmp(variant, "lr") == 0;
+    response = response && (linear || lr || *variant == '\0');
+    std::optional<std::map<std::string, tarn::BandTrim, std::less<>>> trims;
+    if (response) {
+        std::vector<const char*> options = {argv[0]};
+        options.insert(options.end(), argv + next, argv + argc);
+        trims = TrimsOfOptions(options);
+    }
+    if (!window && !trims) {
         std::fprintf(stderr,
-                     "usage: %s window OUTPUT.png\n       %s response OUTPUT.png [linear|lr]\n",
+                     "usage: %s window OUTPUT.png\n       %s response OUTPUT.png [linear|lr] "
+                     "[--level BAND=DB] [--delay BAND=MS] [--invert BAND]\n",
                      argv[0], argv[0]);
         return 2;
     }
@@ -127,8 +173,7 @@ int main(int argc, char* argv[]) {
     form.show();
     QCoreApplication::processEvents();
 
-    const bool lr = argc == 4 && std::strcmp(argv[3], "lr") == 0;
-    QWidget* shown = window ? MainWindowPicture(form) : ResponsePicture(form, argc == 4 && !lr, lr);
+    QWidget* shown = window ? MainWindowPicture(form) : ResponsePicture(form, linear, lr, *trims);
     for (int i = 0; i < 5; ++i)
         QCoreApplication::processEvents();
 

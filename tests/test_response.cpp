@@ -594,6 +594,30 @@ TEST_F(DesignedBands, TheCrossoversOwnSumTakesEachTrimBackOut) {
     const std::vector<std::complex<double>> same = UntrimmedSum(a, {});
     for (std::size_t k : {0u, 1000u, 77777u, 131072u})
         EXPECT_EQ(same[k], a.sum.spectrum[k]) << k;
+
+    // Analysed with its trims, as the response view does, the set has that sum as a curve of
+    // its own, and the figure is the one tarn-cli report gives.
+    const ResponseAnalysis withTrims =
+        AnalyseResponses({{"lp", "Low", low}, {"hp", "High", Taps()}}, 44100, {}, trims);
+    ASSERT_TRUE(withTrims.ownSum);
+    // (Over the range a sum is judged on: at fs/2 a fraction of a sample is no phase a real
+    // response can have, and the delayed band's last bin is not the plain band's.)
+    for (std::size_t i = 0; withTrims.frequencies[i] <= 20000; ++i)
+        ASSERT_NEAR(withTrims.ownSum->magnitudeDb[i], 0.0, 0.001) << withTrims.frequencies[i];
+    const auto rows = TableRows(withTrims);
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[2][0], "Sum as written");
+    EXPECT_EQ(rows[3][0], "Crossover's own sum");
+    EXPECT_EQ(rows[3][7], DecimalText(withTrims.ownDeviation.db, 4));
+    StoredDesign design;
+    design.trims = trims;
+    EXPECT_NE(DesignText(a, design).find("taken out: largest deviation from flat " + rows[3][7] +
+                                         " dB at " + rows[3][8] + " Hz"),
+              std::string::npos)
+        << DesignText(a, design);
+    // Neutral trims make no second sum.
+    EXPECT_FALSE(
+        AnalyseResponses({{"lp", "Low", low}}, 44100, {}, std::vector<BandTrim>(2)).ownSum);
 }
 
 // ---------------------------------------------------------------------------------------

@@ -1,8 +1,9 @@
 // The response view on its own, on sets written through the driver: the cursor readout
 // against the analysis, zoom and its reset, the dB range presets, the phase chart's unwrap
 // option, curves hidden through a legend, band colours, the group delay's scale, the caption,
-// the picture and the CSV file, and the table at the window's smallest size. Runs on Qt's
-// offscreen platform.
+// the picture and the CSV file, the table at the window's smallest size, and a set with
+// per-band trims: the sum as written beside the crossover's own sum. Runs on Qt's offscreen
+// platform.
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -116,6 +117,7 @@ class ResponseViewTest : public ::testing::Test {
         window.SetFields(fields[0], fields[1], fields[2], fields[3]);
         window.minimumPhase = minimumPhase;
         window.radio48 = rate48;
+        window.trims = trims;
         DoublePrecision = doublePrecision;
         ASSERT_TRUE(RunHandler([] { XOButtonClick(); }));
         ASSERT_TRUE(window.errors.empty()) << window.errors.front();
@@ -126,7 +128,7 @@ class ResponseViewTest : public ::testing::Test {
     ResponseWindow& Open() {
         if (!view) {
             view = std::make_unique<ResponseWindow>();
-            view->resize(1180, 860);
+            view->resize(ResponseWindow::DefaultWidth, ResponseWindow::DefaultHeight);
             view->show();
             EXPECT_TRUE(QTest::qWaitForWindowExposed(view.get()));
         }
@@ -143,6 +145,7 @@ class ResponseViewTest : public ::testing::Test {
     }
 
     test::TempDir dir;
+    std::map<std::string, BandTrim, std::less<>> trims; // of the next Run, by band word
     std::pair<std::string, bool> ran{"44", true};
     std::unique_ptr<ResponseWindow> view;
 };
@@ -521,6 +524,132 @@ TEST_F(ResponseViewTest, TheWholeTableStaysInSightAtTheSmallestSize) {
     EXPECT_LE(v.Table->verticalHeader()->length(), v.Table->viewport()->height());
     EXPECT_LE(v.Readout->verticalHeader()->length(), v.Readout->viewport()->height());
     EXPECT_EQ(v.Table->item(5, 0)->text(), "Sum");
+}
+
+// ---------------------------------------------------------------------------------------
+// Trims
+
+// The column of the table under a heading (its blank shown as a line break).
+int Column(QTableWidget* table, const QString& heading) {
+    for (int c = 0; c < table->columnCount(); ++c)
+        if (table->horizontalHeaderItem(c)->text().replace('\n', ' ') == heading) return c;
+    return -1;
+}
+
+QString Cell(QTableWidget* table, int row, int column) {
+    const QTableWidgetItem* item = table->item(row, column);
+    return item ? item->text() : QString();
+}
+
+TEST_F(ResponseViewTest, TheCrossoversOwnSumIsTheUntrimmedDesignsSumAndTheTableShowsTheTrims) {
+    // The High band 6 dB down, inverted and delayed by 24 samples at 48 kHz, in both phases:
+    // with the trims taken out, the sum is that of the same design without them.
+    for (const bool minimumPhase : {true, false}) {
+        SCOPED_TRACE(minimumPhase ? "minimum phase" : "linear phase");
+        trims.clear();
+        Run({"500", "4000", "", ""}, minimumPhase);
+        ResponseWindow& v = Open();
+        ASSERT_FALSE(v.Analysis()->ownSum);
+        const BandResponse plain = v.Analysis()->sum;
+        const double plainDeviation = v.Analysis()->deviationDb;
+
+        trims["High"] = BandTrim{-6.0, 0.5, true};
+        Run({"500", "4000", "", ""}, minimumPhase);
+        Open();
+        const ResponseAnalysis& a = *v.Analysis();
+        ASSERT_TRUE(a.ownSum);
+        const BandResponse& own = *a.ownSum;
+        const std::vector<double>& f = a.frequencies;
+        for (std::size_t i = 0; i < f.size(); ++i)
+            ASSERT_NEAR(own.magnitudeDb[i], plain.magnitudeDb[i], 1e-6) << f[i];
+        // As written, the sum differs by what the trims do: nothing where only the Low band
+        // passes, the High band's -6 dB where only it does.
+        const auto at = [&f](double hz) {
+            return static_cast<std::size_t>(std::lower_bound(f.begin(), f.end(), hz) - f.begin());
+        };
+        EXPECT_NEAR(a.sum.magnitudeDb[at(100)], own.magnitudeDb[at(100)], 1e-4);
+        EXPECT_NEAR(a.sum.magnitudeDb[at(15000)] - own.magnitudeDb[at(15000)], -6.0, 1e-2);
+
+        // Both sums in every frequency chart and the readout, as the analysis has them.
+        for (ChartView* chart : {v.MagnitudeView, v.PhaseView, v.DelayView}) {
+            EXPECT_EQ(Series(chart, "Sum"), nullptr) << chart->objectName().toStdString();
+            ASSERT_NE(Series(chart, "Sum as written"), nullptr);
+            ASSERT_NE(Series(chart, "Crossover's own sum"), nullptr);
+        }
+        const QList<QPointF> drawn =
+            static_cast<QLineSeries*>(Series(v.MagnitudeView, "Crossover's own sum"))->points();
+        ASSERT_EQ(drawn.size(), static_cast<int>(f.size()));
+        EXPECT_EQ(drawn[static_cast<int>(at(15000))].y(), own.magnitudeDb[at(15000)]);
+        EXPECT_NE(PenColour(v.MagnitudeView, "Crossover's own sum"),
+                  PenColour(v.MagnitudeView, "Sum as written"));
+        ASSERT_EQ(v.Readout->rowCount(), 5);
+        EXPECT_EQ(v.Readout->item(4, 0)->text(), "Crossover's own sum");
+
+        // The table: both sums with their deviations, each band with the project's trims.
+        const int deviation = Column(v.Table, "Max deviation dB");
+        ASSERT_EQ(v.Table->rowCount(), 5);
+        EXPECT_EQ(Cell(v.Table, 3, 0), "Sum as written");
+        EXPECT_EQ(Cell(v.Table, 4, 0), "Crossover's own sum");
+        EXPECT_NEAR(Cell(v.Table, 3, deviation).toDouble(), a.deviationDb, 1e-4);
+        EXPECT_NEAR(Cell(v.Table, 4, deviation).toDouble(), plainDeviation, 1e-4);
+        EXPECT_GT(std::abs(a.deviationDb - plainDeviation), 1.0);
+        const int level = Column(v.Table, "Level dB"), ms = Column(v.Table, "Band delay ms"),
+                  mm = Column(v.Table, "Band delay mm"), polarity = Column(v.Table, "Polarity");
+        ASSERT_GE(std::min({level, ms, mm, polarity}), 0);
+        const QStringList high = {Cell(v.Table, 2, level), Cell(v.Table, 2, ms),
+                                  Cell(v.Table, 2, mm), Cell(v.Table, 2, polarity)};
+        EXPECT_EQ(high, QStringList({"-6.00", "0.500", "171.5", "inverted"}));
+        for (int row : {0, 1})
+            EXPECT_EQ(QStringList({Cell(v.Table, row, level), Cell(v.Table, row, polarity)}),
+                      QStringList({"0.00", "normal"}))
+                << row;
+    }
+
+    // The trims are the project's as stored: edited in the file, they show on the next read.
+    IniFile ini(ProjectPath + "TarnProject.ini");
+    ini.WriteString("Bands", "MidLevel", "3.5");
+    ini.WriteString("Bands", "HighInvert", "0");
+    view->ReloadButton->click();
+    Drawn();
+    EXPECT_EQ(Cell(view->Table, 1, Column(view->Table, "Level dB")), "3.50");
+    EXPECT_EQ(Cell(view->Table, 2, Column(view->Table, "Polarity")), "normal");
+
+    // A set without trims again: one sum, the crossover's own gone from every chart.
+    trims.clear();
+    Run({"500", "4000", "", ""});
+    Open();
+    for (ChartView* chart : {view->MagnitudeView, view->PhaseView, view->DelayView}) {
+        EXPECT_NE(Series(chart, "Sum"), nullptr) << chart->objectName().toStdString();
+        EXPECT_EQ(Series(chart, "Sum as written"), nullptr) << chart->objectName().toStdString();
+        EXPECT_EQ(Series(chart, "Crossover's own sum"), nullptr)
+            << chart->objectName().toStdString();
+    }
+    EXPECT_EQ(view->Table->rowCount(), 4);
+}
+
+TEST_F(ResponseViewTest, CsvHoldsBothSumsOfATrimmedSet) {
+    trims["Low"] = BandTrim{-3.0, 0.0, false};
+    Run({"500", "4000", "", ""}, false);
+    ResponseWindow& v = Open();
+    const ResponseAnalysis& a = *v.Analysis();
+    ASSERT_TRUE(a.ownSum);
+    const QString file = Q((dir.Path() / "curves.csv").string());
+    ASSERT_TRUE(v.SaveCurves(file));
+    const QStringList lines = Q(test::ReadText(file.toStdString())).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), static_cast<int>(a.frequencies.size()) + 1);
+    EXPECT_TRUE(lines[0].endsWith(",Sum as written dB,Sum as written phase deg,Sum as written "
+                                  "delay ms,Crossover's own sum dB,Crossover's own sum phase "
+                                  "deg,Crossover's own sum delay ms"))
+        << lines[0].toStdString();
+    // Where the Low band passes alone: the sum as written 3 dB down, the crossover's own flat.
+    const std::size_t i = static_cast<std::size_t>(
+        std::lower_bound(a.frequencies.begin(), a.frequencies.end(), 100.0) -
+        a.frequencies.begin());
+    const QStringList row = lines[static_cast<int>(i) + 1].split(',');
+    ASSERT_EQ(row.size(), 16);
+    EXPECT_NEAR(row[10].toDouble(), -3.0, 1e-3);
+    EXPECT_NEAR(row[13].toDouble(), 0.0, 1e-3);
+    EXPECT_NEAR(row[13].toDouble(), a.ownSum->magnitudeDb[i], 1e-4);
 }
 
 TEST_F(ResponseViewTest, ARunIsReadBesideTheWindowAndTheLatestRefreshWins) {
