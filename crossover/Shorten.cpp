@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -58,6 +59,10 @@ const std::vector<double>& KaiserHalf(double beta, std::int32_t half) {
     thread_local std::vector<double> w;
     if (lastBeta == beta && static_cast<std::int32_t>(w.size()) == half + 1) return w;
     w.assign(half + 1, 1.0);
+    // The library's Bessel function sets the C library's one global sign of lgamma on the
+    // way: two threads shortening at once must take turns.
+    static std::mutex besselTurn;
+    const std::lock_guard turn(besselTurn);
     const double scale = 1.0 / std::cyl_bessel_i(0.0, beta);
     for (std::int32_t d = 1; d <= half; ++d) {
         const double x = static_cast<double>(d) / half;

@@ -133,7 +133,9 @@ TEST(BandJobs, TheFirstFailureInOrderIsThrownAfterEveryStartedJobEnded) {
             SCOPED_TRACE(std::string(c.what) + ", " + std::to_string(threads) + " threads");
             std::atomic<int> started{0}, ended{0};
             std::vector<std::size_t> consumed;
-            int polls = 0;
+            // The interruption comes once three jobs are consumed; the jobs from the fifth on
+            // wait for it, so that it is seen before the run could end.
+            std::atomic<bool> interruptSeen{false};
             BandJobs jobs{
                 .count = count,
                 .threads = threads,
@@ -142,6 +144,9 @@ TEST(BandJobs, TheFirstFailureInOrderIsThrownAfterEveryStartedJobEnded) {
                     [&](std::size_t i) {
                         ++started;
                         std::this_thread::sleep_for(std::chrono::microseconds(300));
+                        for (int wait = 0; c.interrupt && i >= 4 && !interruptSeen && wait < 5000;
+                             ++wait)
+                            std::this_thread::sleep_for(std::chrono::milliseconds(1));
                         ++ended;
                         for (const std::size_t failing : c.failingComputes)
                             if (i == failing) throw JobError("compute " + std::to_string(i));
@@ -152,7 +157,11 @@ TEST(BandJobs, TheFirstFailureInOrderIsThrownAfterEveryStartedJobEnded) {
                         consumed.push_back(i);
                     },
                 .idle = [] {},
-                .interrupted = [&] { return c.interrupt && ++polls > 3; },
+                .interrupted =
+                    [&] {
+                        if (c.interrupt && consumed.size() >= 3) interruptSeen = true;
+                        return interruptSeen.load();
+                    },
             };
             std::string thrown;
             try {
