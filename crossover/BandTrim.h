@@ -55,12 +55,13 @@ DelaySplit SplitDelay(double delayMs, double sampleRate);
 //
 // Minimum phase: the response starts at tap 0, so the lead-in has only the whole samples of
 // the delay as room in front of it. The fraction is a linear phase up to 0.9 of the Nyquist
-// frequency (exact there, on the bins) and turns smoothly to a whole sample above, which
-// keeps the lead-in short; it is applied on a grid of twice the length, so nothing wraps
-// round. Of the lead-in, the delay.whole samples that have room are left at the end of the
-// taps for ShiftAndScale to turn in front; what falls before them is dropped. It is only
-// small where the band has little content near the Nyquist frequency or the whole samples
-// are many: a high band moved 4.8 samples loses 0.06% of its energy (see BandTrim.cpp).
+// frequency (exact there, on the bins) and turns to a whole sample above, which keeps the
+// lead-in short; it is applied on a grid of twice the length, so nothing wraps round. Of the
+// lead-in, the delay.whole samples that have room are left at the end of the taps for
+// ShiftAndScale to turn in front; what falls before them is dropped. That is a trace for a
+// band with nothing near the Nyquist frequency. For one that reaches it (a top band), the
+// fraction's kernel is cut to the room instead, which keeps its stop band as designed and
+// costs some accuracy near the top of its pass band (see BandTrim.cpp).
 void DelayByFraction(DelaySplit delay, BandPhase phase);
 
 // The factor a trim scales the taps by: its level's gain, negated when inverted.
