@@ -145,33 +145,6 @@ class PaddedGrid {
     std::int32_t length_;
 };
 
-// Turns the spectrum in the workspace (bins 0..N/2 of N = SpecLength points) by the phase of
-// a delay of frac samples, exact below ExactShareOfNyquist, that reaches `whole` samples at
-// the Nyquist frequency.
-void TurnByFraction(double frac, int whole, Turn turn) {
-    const std::int32_t n = SpecLength;
-    const long double pi = std::numbers::pi_v<long double>;
-    const long double step = -2.0L * pi * frac / n;
-    const long double edge = ExactShareOfNyquist * (n / 2);
-    const long double width = n / 2 - edge;
-    for (std::int32_t k = 1; k < n / 2; ++k) {
-        long double angle = step * k;
-        if (k > edge) {
-            const long double x = (k - edge) / width;
-            const long double share =
-                turn == Turn::Straight ? x : x - std::sin(2.0L * pi * x) / (2.0L * pi);
-            angle += pi * (frac - whole) * share;
-        }
-        const double c = static_cast<double>(std::cos(angle));
-        const double s = static_cast<double>(std::sin(angle));
-        const double re = SpecRe[k], im = SpecIm[k];
-        SpecRe[k] = re * c - im * s;
-        SpecIm[k] = re * s + im * c;
-    }
-    if (whole % 2 != 0) SpecRe[n / 2] = -SpecRe[n / 2];
-    SpecIm[n / 2] = 0.0;
-}
-
 // Bins 0..N/2 of the workspace's spectrum.
 struct HalfSpectrum {
     std::vector<double> re, im;
@@ -199,6 +172,74 @@ std::array<TurnChoice, 4> TurnChoices(double frac) {
              {Turn::Smooth, 1 - nearer}}};
 }
 
+// The phase of a delay of frac samples on the bins 0..N/2 of N = SpecLength points: exact
+// below ExactShareOfNyquist, turning above it to reach a whole sample at the Nyquist
+// frequency. The exact part, the bulk of the bins, is the same for every turn and is worked
+// out once.
+class FractionPhase {
+  public:
+    explicit FractionPhase(double frac)
+        : frac_(frac), half_(SpecLength / 2), edge_(ExactShareOfNyquist * half_),
+          exactBins_(static_cast<std::int32_t>(std::floor(edge_)) + 1) {
+        re_.resize(static_cast<std::size_t>(exactBins_));
+        im_.resize(static_cast<std::size_t>(exactBins_));
+        for (std::int32_t k = 0; k < exactBins_; ++k)
+            Phasor(Angle(k), re_[k], im_[k]);
+    }
+
+    // Bins 0..N/2 of the workspace times the phasors of the turn.
+    void Apply(TurnChoice choice) const {
+        Each(choice, [](std::int32_t k, double c, double s) {
+            const double re = SpecRe[k], im = SpecIm[k];
+            SpecRe[k] = re * c - im * s;
+            SpecIm[k] = re * s + im * c;
+        });
+    }
+    // Bins 0..N/2 of the workspace set to the phasors of the turn: the spectrum of its kernel.
+    void Put(TurnChoice choice) const {
+        Each(choice, [](std::int32_t k, double c, double s) {
+            SpecRe[k] = c;
+            SpecIm[k] = s;
+        });
+    }
+
+  private:
+    static constexpr double Pi = std::numbers::pi;
+
+    // Worked out in long double, so that it is the angle to within a rounding of a double.
+    double Angle(std::int32_t k) const {
+        return static_cast<double>(-2.0L * std::numbers::pi_v<long double> * frac_ * k /
+                                   (2 * half_));
+    }
+    // The sine and cosine of a double: those of a long double would take most of the time of
+    // the whole delay.
+    static void Phasor(double angle, double& c, double& s) {
+        c = std::cos(angle);
+        s = std::sin(angle);
+    }
+    // f(k, cos, sin) for the bins 0..N/2; the Nyquist bin stays real.
+    template <typename F> void Each(TurnChoice choice, F f) const {
+        for (std::int32_t k = 0; k < exactBins_; ++k)
+            f(k, re_[k], im_[k]);
+        const double width = half_ - edge_;
+        for (std::int32_t k = exactBins_; k < half_; ++k) {
+            const double x = (k - edge_) / width;
+            const double share =
+                choice.turn == Turn::Straight ? x : x - std::sin(2.0 * Pi * x) / (2.0 * Pi);
+            double c, s;
+            Phasor(Angle(k) + Pi * (frac_ - choice.whole) * share, c, s);
+            f(k, c, s);
+        }
+        f(half_, choice.whole % 2 != 0 ? -1.0 : 1.0, 0.0);
+    }
+
+    double frac_;
+    std::int32_t half_;
+    double edge_;
+    std::int32_t exactBins_;
+    std::vector<double> re_, im_;
+};
+
 // On a grid of 2N points the delayed response occupies the first half and its lead-in the
 // end of the second, with nothing wrapped; of the lead-in, the last delay.whole points are
 // kept and left at the end of the N taps, where ShiftAndScale's turn by delay.whole puts
@@ -219,13 +260,14 @@ void DelayMinimumPhaseByFraction(DelaySplit delay) {
         const PaddedGrid grid(2 * n);
         RealFFT();
         const HalfSpectrum band = HalfSpectrum::Take();
+        const FractionPhase phase(delay.frac);
 
         // The band delayed exactly below ExactShareOfNyquist, its lead-in before the room
         // dropped: the turn that drops the least.
         double leastDropped = 0.0;
         for (const TurnChoice& choice : TurnChoices(delay.frac)) {
             band.Put();
-            TurnByFraction(delay.frac, choice.whole, choice.turn);
+            phase.Apply(choice);
             InverseRealFFT();
             const double dropped = Energy(beforeTheRoom());
             if (delayed.empty() || dropped < leastDropped) {
@@ -244,9 +286,7 @@ void DelayMinimumPhaseByFraction(DelaySplit delay) {
             double leastChange = 0.0;
             HalfSpectrum kernel;
             for (const TurnChoice& choice : TurnChoices(delay.frac)) {
-                std::fill(SpecRe.begin(), SpecRe.begin() + n + 1, 1.0);
-                std::fill(SpecIm.begin(), SpecIm.begin() + n + 1, 0.0);
-                TurnByFraction(delay.frac, choice.whole, choice.turn);
+                phase.Put(choice);
                 const HalfSpectrum whole = HalfSpectrum::Take();
                 InverseRealFFT();
                 const std::span<double> lead = beforeTheRoom();
