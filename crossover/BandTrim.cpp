@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <numbers>
@@ -331,7 +332,7 @@ double TrimGain(const BandTrim& trim) {
 void CheckDelayFits(std::span<const double> taps, const BandTrim& trim, DelaySplit delay,
                     const std::string& band) {
     const auto n = static_cast<std::int32_t>(taps.size());
-    // What the move pushes past the last tap, plus the sample a fraction wraps round.
+    // What the move pushes past the last tap, plus the sample a fraction moves it by.
     const std::int32_t kept = n - delay.whole - (delay.frac > 0.0 ? 1 : 0);
     if (kept <= 0 || Energy(taps.subspan(kept)) > MaxCutEnergy * Energy(taps))
         throw TarnError("The delay of " + Format(trim.delayMs) + " ms does not fit into the " +
