@@ -152,7 +152,7 @@ void ComputeBand(const ProjectSettings& design, const double* f, const BandTrim&
     const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
     if (delay.frac > 0.0) {
         CheckDelayFits(response, trim, delay, name);
-        DelayByFraction(delay.frac);
+        DelayByFraction(delay, phase);
     }
 
     if (band.shape == BandShape::FullRange || design.taps == n) {

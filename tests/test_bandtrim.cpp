@@ -12,6 +12,7 @@
 #include "crossover/TarnRoutinen.h"
 #include "crossover/Tarndef.h"
 #include "spectral/FastFourier.h"
+#include "spectral/MinimumPhase.h"
 
 namespace tarn {
 namespace {
@@ -41,6 +42,88 @@ std::vector<std::complex<double>> Spectrum(const std::vector<double>& taps) {
     for (std::size_t k = 0; k < bins.size(); ++k)
         bins[k] = {SpecRe[k], SpecIm[k]};
     return bins;
+}
+
+// The bins 0..N of taps zero-padded to 2N points: the response between the bins of the taps'
+// own transform too, where what a delay wraps round or cuts off shows.
+std::vector<std::complex<double>> PaddedSpectrum(const std::vector<double>& taps) {
+    AllocSpectrum(2 * static_cast<std::int32_t>(taps.size()));
+    std::copy(taps.begin(), taps.end(), SpecRe.begin());
+    RealFFT();
+    std::vector<std::complex<double>> bins(taps.size() + 1);
+    for (std::size_t k = 0; k < bins.size(); ++k)
+        bins[k] = {SpecRe[k], SpecIm[k]};
+    AllocSpectrum(CoefficientCount);
+    return bins;
+}
+
+// A band designed as for a minimum-phase run: it starts at tap 0.
+std::vector<double> MinimumPhaseBand(void (*design)()) {
+    SampleRate = Rate;
+    SamplePeriod = 1.0 / Rate;
+    AllocSpectrum(CoefficientCount);
+    design();
+    MinimumPhase(SpecLength - 1);
+    return {SpecRe.begin(), SpecRe.end()};
+}
+void LowMidBand() {
+    DesignBandPass(10, 500.0, 3000.0);
+}
+void HighBand() {
+    DesignHighPass(10, 8000.0);
+}
+
+std::vector<double> TrimmedMinimumPhase(const std::vector<double>& band, const BandTrim& trim,
+                                        double rate = Rate) {
+    AllocSpectrum(CoefficientCount);
+    std::copy(band.begin(), band.end(), SpecRe.begin());
+    ApplyTrim(trim, rate, "High", BandPhase::Minimum);
+    return {SpecRe.begin(), SpecRe.end()};
+}
+
+double ShareOfEnergy(const std::vector<double>& taps, std::size_t from, std::size_t to) {
+    double part = 0.0, all = 0.0;
+    for (std::size_t i = 0; i < taps.size(); ++i) {
+        all += taps[i] * taps[i];
+        if (i >= from && i < to) part += taps[i] * taps[i];
+    }
+    return part / all;
+}
+
+// How far `delayed` departs from `plain` moved by `samples`, up to `topHz`: its level against
+// the plain band's peak (dB), and its group delay (samples) where the band is within 20 dB of
+// its peak; and its highest level where the plain band is more than 100 dB down (dB).
+struct Departure {
+    double levelDb = 0.0;
+    double groupDelay = 0.0;
+    double stopBandDb = -400.0;
+};
+Departure DepartureFromMoved(const std::vector<double>& plain, const std::vector<double>& delayed,
+                             double samples, double topHz) {
+    const auto a = PaddedSpectrum(plain);
+    const auto b = PaddedSpectrum(delayed);
+    const double points = 2.0 * static_cast<double>(plain.size());
+    double peak = 0.0;
+    for (const auto& bin : a)
+        peak = std::max(peak, std::abs(bin));
+    Departure d;
+    std::complex<double> previous;
+    bool inBand = false;
+    for (std::size_t k = 1; k < a.size() && k * Rate / points <= topHz; ++k) {
+        const double w = 2.0 * std::numbers::pi * static_cast<double>(k) / points;
+        d.levelDb = std::max(
+            d.levelDb, 20.0 * std::log10(1.0 + std::abs(std::abs(b[k]) - std::abs(a[k])) / peak));
+        if (std::abs(a[k]) < 1e-5 * peak)
+            d.stopBandDb = std::max(d.stopBandDb, 20.0 * std::log10(std::abs(b[k]) / peak));
+        // The phase b has beyond the plain band's and the move's.
+        const std::complex<double> beyond = b[k] / a[k] * std::polar(1.0, w * samples);
+        if (inBand && std::abs(a[k]) > 0.1 * peak)
+            d.groupDelay = std::max(d.groupDelay, std::abs(std::arg(beyond / previous)) /
+                                                      (2.0 * std::numbers::pi / points));
+        inBand = std::abs(a[k]) > 0.1 * peak;
+        previous = beyond;
+    }
+    return d;
 }
 
 TEST(BandTrim, NeutralTrimLeavesTheTapsBitForBit) {
@@ -73,14 +156,20 @@ TEST(BandTrim, LevelScalesAndPolarityNegatesEveryTap) {
 }
 
 TEST(BandTrim, WholeSampleDelaysShiftTheTapsExactly) {
-    const std::vector<double> plain = PlainBand();
+    const std::vector<double> linear = PlainBand();
+    const std::vector<double> minimum = MinimumPhaseBand(LowMidBand);
     // One sample at 48 kHz, and 0.5 ms = 24 samples: both land on whole samples.
     for (const auto& [ms, shift] : {std::pair{1000.0 / Rate, 1}, std::pair{0.5, 24}}) {
         const std::vector<double> taps = Trimmed({0.0, ms, false});
-        for (int i = 0; i < shift; ++i)
+        const std::vector<double> late = TrimmedMinimumPhase(minimum, {0.0, ms, false});
+        for (int i = 0; i < shift; ++i) {
             ASSERT_EQ(taps[i], 0.0) << ms;
-        for (std::size_t i = shift; i < taps.size(); ++i)
-            ASSERT_EQ(taps[i], plain[i - shift]) << ms << " ms, tap " << i;
+            ASSERT_EQ(late[i], 0.0) << ms;
+        }
+        for (std::size_t i = shift; i < taps.size(); ++i) {
+            ASSERT_EQ(taps[i], linear[i - shift]) << ms << " ms, tap " << i;
+            ASSERT_EQ(late[i], minimum[i - shift]) << ms << " ms, tap " << i;
+        }
     }
 }
 
@@ -128,19 +217,28 @@ TEST(BandTrim, FractionalDelayIsALinearPhaseOnEveryBin) {
 }
 
 TEST(BandTrim, DelaysThatCutTheResponseOffAreRefused) {
-    // A response with energy right up to its last tap has no room for any delay.
-    PlainBand();
-    for (std::int32_t i = 0; i < SpecLength; ++i)
-        SpecRe[i] = std::sin(0.01 * i);
-    try {
-        ApplyTrim({0.0, 1.0, false}, Rate, "High");
-        ADD_FAILURE() << "a delay pushing the response past the last tap was accepted";
-    } catch (const TarnError& e) {
-        EXPECT_NE(std::string(e.what()).find("High"), std::string::npos) << e.what();
-    }
-    // The designed band has room for the longest delay at the highest rate.
+    // A response with energy right up to its last tap has no room for any delay, whole or
+    // with a fraction, in either phase.
+    for (const BandPhase phase : {BandPhase::Linear, BandPhase::Minimum})
+        for (const double ms : {1.0, 1.01}) {
+            PlainBand();
+            for (std::int32_t i = 0; i < SpecLength; ++i)
+                SpecRe[i] = std::sin(0.01 * i);
+            try {
+                ApplyTrim({0.0, ms, false}, Rate, "High", phase);
+                ADD_FAILURE() << ms << " ms pushing the response past the last tap was accepted";
+            } catch (const TarnError& e) {
+                EXPECT_NE(std::string(e.what()).find("High"), std::string::npos) << e.what();
+            }
+        }
+    // The designed bands have room for the longest delay at the highest rate.
     PlainBand();
     EXPECT_NO_THROW(ApplyTrim({0.0, MaxDelayMs, false}, 192000.0, "Mid"));
+    const std::vector<double> minimum = MinimumPhaseBand(LowMidBand);
+    const std::vector<double> late = TrimmedMinimumPhase(minimum, {0.0, 19.99, false}, 192000.0);
+    // 19.99 ms at 192 kHz: 3838.08 samples, of which the band starts 3838 later.
+    EXPECT_LT(ShareOfEnergy(late, 0, 3838), 1e-9);
+    EXPECT_GT(std::abs(late[3838 + 5]), 0.1 * std::abs(minimum[5]));
 }
 
 TEST(BandTrim, PeakGainIsTheLargestGainOverFrequency) {
@@ -150,6 +248,47 @@ TEST(BandTrim, PeakGainIsTheLargestGainOverFrequency) {
     ApplyTrim({6.0, 0.0, true}, Rate, "Mid");
     EXPECT_NEAR(PeakGainDb(), plainPeak + 6.0, 1e-9);
     EXPECT_DOUBLE_EQ(DelayMsFromMillimetres(343.0), 1.0);
+}
+
+TEST(BandTrim, AMinimumPhaseBandStartsLaterByAFractionWithItsResponseKept) {
+    // A band with nothing near the Nyquist frequency, delayed by fractions with and without
+    // whole samples of room in front of it: exact below 0.9 of the Nyquist frequency, and
+    // nothing of its lead-in wrapped round to the end of the taps.
+    const std::vector<double> plain = MinimumPhaseBand(LowMidBand);
+    for (const int whole : {0, 4})
+        for (const double frac : {0.25, 0.5, 0.8}) {
+            const double samples = whole + frac;
+            const std::vector<double> taps =
+                TrimmedMinimumPhase(plain, {0.0, samples * 1000.0 / Rate, false});
+            const Departure d = DepartureFromMoved(plain, taps, samples, 0.9 * Rate / 2);
+            EXPECT_LT(d.levelDb, 0.01) << samples;
+            EXPECT_LT(d.groupDelay, 0.01) << samples;
+            EXPECT_LT(d.stopBandDb, -95.0) << samples;
+            EXPECT_LT(ShareOfEnergy(taps, taps.size() - taps.size() / 10, taps.size()), 1e-12)
+                << samples;
+            EXPECT_LT(ShareOfEnergy(taps, 0, static_cast<std::size_t>(whole)), 1e-9) << samples;
+        }
+}
+
+TEST(BandTrim, ATopBandDelayedByAFractionKeepsItsStopBand) {
+    // The High band reaches the Nyquist frequency at full level: a fraction's lead-in does not
+    // fit in front of it. What that costs must stay in its pass band (its stop band, where the
+    // bands below it play, as designed) and nothing may wrap round to the end of the taps.
+    const std::vector<double> plain = MinimumPhaseBand(HighBand);
+    struct Case {
+        double ms;
+        double levelDb;    // largest departure below 16 kHz
+        double groupDelay; // samples, below 16 kHz
+    };
+    // 0.1 ms = 4 + 0.8 samples, 0.3 ms = 14 + 0.4, and half a sample with no room at all.
+    for (const Case& c : {Case{0.1, 0.1, 0.07}, Case{0.3, 0.03, 0.05}, Case{0.5 / 48, 1.3, 0.25}}) {
+        const std::vector<double> taps = TrimmedMinimumPhase(plain, {0.0, c.ms, false});
+        const Departure d = DepartureFromMoved(plain, taps, c.ms * Rate / 1000.0, 16000.0);
+        EXPECT_LT(d.stopBandDb, -95.0) << c.ms;
+        EXPECT_LT(d.levelDb, c.levelDb) << c.ms;
+        EXPECT_LT(d.groupDelay, c.groupDelay) << c.ms;
+        EXPECT_LT(ShareOfEnergy(taps, taps.size() - taps.size() / 10, taps.size()), 1e-12) << c.ms;
+    }
 }
 
 } // namespace
