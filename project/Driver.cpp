@@ -91,7 +91,9 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
 
     AllocSpectrum(n);
     TapsMeter meter(design.minimumPhase);
-    std::vector<std::vector<double>> designs; // full length, for the cost of shortening
+    // The cost of shortening, measured band by band while each full-length design is at hand.
+    const bool measureShortening = design.taps < n && ways > 1;
+    ShorteningMeter shortening(phase, design.taps, SampleRate);
     std::vector<std::string> names;
     const auto bands = BandsFor(ways);
     for (std::size_t i = 0; i < bands.size(); ++i) {
@@ -116,7 +118,7 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
                                    " at its loudest frequency" + at + ": it can clip.");
         }
         const DelaySplit delay = SplitDelay(trim.delayMs, SampleRate);
-        if (design.taps < n) designs.emplace_back(response.begin(), response.end());
+        if (measureShortening) shortening.Add(response);
         if (delay.frac > 0.0) {
             CheckDelayFits(response, trim, delay, name);
             DelayByFraction(delay.frac);
@@ -155,8 +157,8 @@ void WriteSet(const ProjectSettings& design, const double* f, const std::vector<
         const std::string warning = TapsWarning(meter.Finish(), names);
         if (!warning.empty()) warnings.push_back(warning);
     }
-    if (!designs.empty() && ways > 1) {
-        const ShorteningCost cost = MeasureShortening(designs, phase, design.taps, SampleRate);
+    if (measureShortening) {
+        const ShorteningCost cost = shortening.Finish();
         std::string text;
         for (std::size_t i = 0; i < cost.bands.size(); ++i)
             if (cost.bands[i].Exceeds())
