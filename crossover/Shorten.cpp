@@ -175,8 +175,7 @@ Transform& TransformFor(std::int32_t m, bool halved) {
 // Work arrays of the measurement, one set per thread, kept between calls: a run's first
 // measurement pays for their pages once.
 struct Work {
-    std::vector<double> folded;     // a symmetric response folded onto half the points
-    std::vector<double> amplitude;  // its zero-phase amplitude
+    std::vector<double> folded;     // a response folded or wrapped onto the measuring size
     std::vector<double> magnitudes; // of a shortened response
     std::vector<double> probe;      // a count tried by the search
     std::vector<double> weights;    // its taper
@@ -192,11 +191,11 @@ Work& WorkArrays() {
 // x.size(), bin k is bin k * x.size() / m of x's own transform.
 template <typename Emit> void WholeSpectrum(std::span<const double> x, std::int32_t m, Emit emit) {
     const auto step = static_cast<std::size_t>(m);
-    if (x.size() > step) {
-        // Wrapped block by block first, so that the transform reads one array in order.
+    if (x.size() != step) {
+        // Wrapped or padded first, so that the transform reads one array of m in order.
         std::vector<double>& wrapped = WorkArrays().folded;
-        wrapped.assign(x.begin(), x.begin() + m);
-        for (std::size_t start = step; start < x.size(); start += step) {
+        wrapped.assign(step, 0.0);
+        for (std::size_t start = 0; start < x.size(); start += step) {
             const std::size_t count = std::min(step, x.size() - start);
             for (std::size_t i = 0; i < count; ++i)
                 wrapped[i] += x[start + i];
@@ -204,13 +203,11 @@ template <typename Emit> void WholeSpectrum(std::span<const double> x, std::int3
         x = wrapped;
     }
     const double* samples = x.data();
-    const std::size_t count = x.size();
     TransformFor(m, false).Fft().Forward(
         std::countr_zero(static_cast<std::uint32_t>(m)),
-        [samples, count](std::int32_t t, double& zr, double& zi) {
-            const std::size_t at = 2 * static_cast<std::size_t>(t);
-            zr = at < count ? samples[at] : 0.0;
-            zi = at + 1 < count ? samples[at + 1] : 0.0;
+        [samples](std::int32_t t, double& zr, double& zi) {
+            zr = samples[2 * t];
+            zi = samples[2 * t + 1];
         },
         emit);
 }
@@ -226,28 +223,22 @@ void FoldSymmetric(std::span<const double> x, std::int32_t m, std::vector<double
     const std::size_t c = x.size() / 2;
     g.assign(half + 1, 0.0);
     double* to = g.data();
-    const double* up = x.data() + c;   // up[d] = x[c + d]
-    const double* down = x.data() + c; // down[-d] = x[c - d]
-    to[0] = up[0];
-    // Pair d lands on r = d mod m, or m - r beyond half; r = 0 and r = half count twice, as
-    // both of their cosines are +-1.
+    const double* at = x.data() + c; // at[d] = x[c + d], at[-d] = x[c - d]
+    auto pair = [at](std::size_t d) { return 0.5 * (at[d] + at[-static_cast<std::ptrdiff_t>(d)]); };
+    to[0] = at[0];
+    // Pair d lands on r = d mod m, or on m - r beyond half; r = 0 and r = half count twice,
+    // their cosines being +-1.
     const std::size_t pairs = (x.size() - 1) / 2;
     for (std::size_t start = 0; start <= pairs; start += 2 * half) {
+        if (start > 0) to[0] += 2.0 * pair(start);
         const std::size_t rising = std::min(half - 1, pairs - start);
-        if (start > 0)
-            to[0] += 2.0 * (0.5 * (up[start] + down[-static_cast<std::ptrdiff_t>(start)]));
-        for (std::size_t r = 1; r <= rising; ++r) {
-            const std::size_t d = start + r;
-            to[r] += 0.5 * (up[d] + down[-static_cast<std::ptrdiff_t>(d)]);
-        }
+        for (std::size_t r = 1; r <= rising; ++r)
+            to[r] += pair(start + r);
         if (start + half > pairs) break;
-        const std::size_t d = start + half;
-        to[half] += 2.0 * (0.5 * (up[d] + down[-static_cast<std::ptrdiff_t>(d)]));
+        to[half] += 2.0 * pair(start + half);
         const std::size_t falling = std::min(2 * half - 1, pairs - start);
-        for (std::size_t r = half + 1; r <= falling; ++r) {
-            const std::size_t e = start + r;
-            to[2 * half - r] += 0.5 * (up[e] + down[-static_cast<std::ptrdiff_t>(e)]);
-        }
+        for (std::size_t r = half + 1; r <= falling; ++r)
+            to[2 * half - r] += pair(start + r);
     }
     if (x.size() % 2 == 0 && x[0] != 0.0) {
         assert(c % (2 * half) == 0 || c % (2 * half) == half);
@@ -437,9 +428,9 @@ class Judge {
 
     double Departure(const Grid& grid, const std::vector<double>& magnitudes) const {
         const auto [first, last] = JudgedBins(grid.m, sampleRate_);
+        if (first > last) return 0.0;
         const double* full = grid.magnitudes.data();
         const double* shortened = magnitudes.data();
-        if (first > last) return 0.0;
         const double worst = LargestOf(first, last, [full, shortened](std::int32_t k) {
             return std::abs(shortened[k] - full[k]);
         });
@@ -471,7 +462,7 @@ class Judge {
             const std::int32_t head = taps - tail;
             KaiserHalfBySeries(taper.beta, tail, work.weights);
             std::vector<double>& h = work.probe;
-            h.resize(static_cast<std::size_t>(taps));
+            h.assign(static_cast<std::size_t>(m), 0.0);
             std::copy_n(full_.begin(), head, h.begin());
             for (std::int32_t d = 1; d <= tail; ++d)
                 h[head + d - 1] = full_[head + d - 1] * work.weights[d];

@@ -78,7 +78,8 @@ std::vector<double> ShortenLinearAround(std::span<const double> design, std::int
 // design.size() / 2 to rounding) is measured through its zero-phase amplitude, a cosine
 // transform of half the size; any other through the magnitudes of its whole transform.
 
-// The largest departure [dB] of the band `shortened` from its full-length `design`.
+// The largest departure [dB] of the band `shortened` from its full-length `design` (a power of
+// two; std::invalid_argument otherwise), through whole transforms: neither need be symmetric.
 double BandDeviationDb(std::span<const double> design, std::span<const double> shortened,
                        double sampleRate);
 
@@ -91,9 +92,9 @@ double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleR
 // tap). Found by doubling from MinTapCount until the count holds, then narrowing the last
 // doubling with steps aimed at the edge and bisections as a safeguard: at most
 // log2(design.size() / MinTapCount) + 1 + 2 log2(design.size()) shortenings are measured, in
-// practice about a dozen, most of them short. The counts tried are weighted by the taper's
-// power series rather than by KaiserHalf's Bessel function calls (the same weights to a few
-// units in the last place), since every count needs a window of its own.
+// practice about a dozen, most of them short. Every count tried needs a window of its own,
+// so its weights come from the Kaiser window's power series rather than from a Bessel
+// function call each, as ShortenBand's do: the same weights to a few units in the last place.
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
                                double limitDb = ShorteningToleranceDb);
 
