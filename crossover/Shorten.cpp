@@ -175,10 +175,10 @@ Transform& TransformFor(std::int32_t m, bool halved) {
 // Work arrays of the measurement, one set per thread, kept between calls: a run's first
 // measurement pays for their pages once.
 struct Work {
-    std::vector<double> folded;     // a response folded or wrapped onto the measuring size
+    std::vector<double> folded;     // a response folded or wrapped onto the measuring size,
+                                    // or a count the search tries
     std::vector<double> magnitudes; // of a shortened response
-    std::vector<double> probe;      // a count tried by the search
-    std::vector<double> weights;    // its taper
+    std::vector<double> weights;    // the taper of a count the search tries
 };
 
 Work& WorkArrays() {
@@ -461,7 +461,7 @@ class Judge {
                 static_cast<std::int32_t>(std::lround(taper.tailShare * taps)), 1, taps);
             const std::int32_t head = taps - tail;
             KaiserHalfBySeries(taper.beta, tail, work.weights);
-            std::vector<double>& h = work.probe;
+            std::vector<double>& h = work.folded;
             h.assign(static_cast<std::size_t>(m), 0.0);
             std::copy_n(full_.begin(), head, h.begin());
             for (std::int32_t d = 1; d <= tail; ++d)
