@@ -128,8 +128,8 @@ class ShorteningMeter {
   public:
     ShorteningMeter(BandPhase phase, std::int32_t taps, double sampleRate);
     // design: the band's full-length design, a power of two no smaller than taps; may be a
-    // span over SpecRe. Throws std::invalid_argument for one of another length than the
-    // first.
+    // span over SpecRe. Throws std::invalid_argument for a design of another length, or of
+    // one the taps cannot be cut from.
     void Add(std::span<const double> design);
     // At the designs' own length nothing departs; only the sum's departure from flat is
     // measured.

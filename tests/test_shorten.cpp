@@ -244,8 +244,8 @@ TEST(ShorteningCost, MinimumPhaseSumIsJudgedAgainstItsFullLengthSum) {
 }
 
 // The departure as defined, on the workspace's own transform of each response wrapped
-// round onto the measuring size: the reference the measurement's cosine transforms, folding
-// and sums of spectra are held against.
+// round onto the measuring size: the reference the measurement's own transforms, its cosine
+// transform and its folding of symmetric pairs are held against.
 double ReferenceDepartureDb(const std::vector<double>& full, const std::vector<double>& shortened,
                             std::int32_t m, double rate, double* fromFlat = nullptr) {
     auto magnitudes = [m](const std::vector<double>& x) {
