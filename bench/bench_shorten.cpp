@@ -1,15 +1,17 @@
 // Speed of shorter filters beside the design they come from: the five bands of the example
 // set (80, 500, 3000, 8000 Hz, order 10, 48000 Hz) designed on 65536 and 131072 points,
-// shortened to 8192 and 2048 taps, and their cost measured (with the search for the fewest
-// taps where a band or the sum exceeds the tolerance, as it does at 2048 taps). FFTW's real
-// transform of the measuring size is the baseline of the measurement's transforms.
+// shortened to 8192 and 2048 taps, and their cost measured at every tap count a run compares
+// (65536, 8192, 2048 on the 65536-point designs, 131072 on its own grid), with the search for
+// the fewest taps where a band or the sum exceeds the tolerance, as it does at 2048 taps.
+// FFTW's transforms of the measuring size are the baseline of the measurement's.
 //
-//   build/bench/tarn_bench_shorten --benchmark_repetitions=5
+//   build/bench/tarn_bench_shorten --benchmark_repetitions=9
 //       --benchmark_report_aggregates_only=true
 //
 // Arguments: phase (0 linear, 1 minimum), then the design grid or the tap count.
 #include <benchmark/benchmark.h>
 
+#include <bit>
 #include <map>
 #include <utility>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "crossover/Tarndef.h"
 #include "project/HeadlessWindow.h"
 #include "spectral/FastFourier.h"
+#include "spectral/RealSpectrum.h"
 
 namespace {
 
@@ -50,10 +53,10 @@ void DesignFiveWay(tarn::BandPhase phase, std::int32_t grid, Set* set) {
     tarn::FreeSpectrum();
 }
 
-const Set& Designs(tarn::BandPhase phase) {
-    static std::map<tarn::BandPhase, Set> made;
-    Set& set = made[phase];
-    if (set.empty()) DesignFiveWay(phase, tarn::CoefficientCount, &set);
+const Set& Designs(tarn::BandPhase phase, std::int32_t grid = tarn::CoefficientCount) {
+    static std::map<std::pair<tarn::BandPhase, std::int32_t>, Set> made;
+    Set& set = made[{phase, grid}];
+    if (set.empty()) DesignFiveWay(phase, grid, &set);
     return set;
 }
 
@@ -77,13 +80,17 @@ void BM_ShortenFiveWay(benchmark::State& state) {
 }
 BENCHMARK(BM_ShortenFiveWay)->ArgsProduct({{0, 1}, {8192, 2048}})->Unit(benchmark::kMillisecond);
 
+// The whole measurement a run makes after shortening, on the designs of the grid the tap
+// count is designed on: at 65536 and 131072 taps only the sum's distance from flat.
 void BM_MeasureFiveWay(benchmark::State& state) {
-    const Set& designs = Designs(PhaseOf(state));
     const auto taps = static_cast<std::int32_t>(state.range(1));
+    const Set& designs = Designs(PhaseOf(state), tarn::DesignLength(taps));
     for (auto _ : state)
         benchmark::DoNotOptimize(tarn::MeasureShortening(designs, PhaseOf(state), taps, 48000.0));
 }
-BENCHMARK(BM_MeasureFiveWay)->ArgsProduct({{0, 1}, {8192, 2048}})->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_MeasureFiveWay)
+    ->ArgsProduct({{0, 1}, {65536, 8192, 2048, 131072}})
+    ->Unit(benchmark::kMillisecond);
 
 // The search alone, for the 80 Hz low-pass.
 void BM_FewestTapsForBand(benchmark::State& state) {
@@ -93,9 +100,12 @@ void BM_FewestTapsForBand(benchmark::State& state) {
 }
 BENCHMARK(BM_FewestTapsForBand)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
-// FFTW's real transform of 16384 points, the size 2048 and 8192 taps are measured with.
-void BM_FftwReal16384(benchmark::State& state) {
-    const int count = 16384;
+// The transforms the measurement of 2048 and 8192 taps runs on, 16384 points, beside FFTW's:
+// a minimum-phase response's whole real transform (FFTW's r2c), and a linear-phase
+// response's zero-phase amplitude, a cosine transform of 8193 points (FFTW's REDFT00) that
+// the measurement makes from a real transform of 8192 points and a pass on either side.
+void BM_FftwReal(benchmark::State& state) {
+    const auto count = static_cast<int>(state.range(0));
     double* in = fftw_alloc_real(count);
     fftw_complex* out = fftw_alloc_complex(count / 2 + 1);
     const fftw_plan plan = fftw_plan_dft_r2c_1d(count, in, out, FFTW_ESTIMATE);
@@ -109,21 +119,46 @@ void BM_FftwReal16384(benchmark::State& state) {
     fftw_free(in);
     fftw_free(out);
 }
-BENCHMARK(BM_FftwReal16384)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftwReal)->Arg(16384)->Arg(8192)->Unit(benchmark::kMicrosecond);
 
-// Tarn's own real transform of 16384 points, on the workspace.
-void BM_RealFFT16384(benchmark::State& state) {
-    tarn::AllocSpectrum(16384);
+void BM_FftwCosine8193(benchmark::State& state) {
+    const int count = 8193;
+    double* in = fftw_alloc_real(count);
+    double* out = fftw_alloc_real(count);
+    const fftw_plan plan = fftw_plan_r2r_1d(count, in, out, FFTW_REDFT00, FFTW_ESTIMATE);
+    for (int i = 0; i < count; ++i)
+        in[i] = 1.0 / (1 + i % 7);
     for (auto _ : state) {
-        for (int i = 0; i < 16384; ++i) {
-            tarn::SpecRe[i] = 1.0 / (1 + i % 7);
-            tarn::SpecIm[i] = 0.0;
-        }
-        tarn::RealFFT();
-        benchmark::DoNotOptimize(tarn::SpecRe.data());
+        fftw_execute(plan);
+        benchmark::DoNotOptimize(out);
     }
-    tarn::FreeSpectrum();
+    fftw_destroy_plan(plan);
+    fftw_free(in);
+    fftw_free(out);
 }
-BENCHMARK(BM_RealFFT16384)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_FftwCosine8193)->Unit(benchmark::kMicrosecond);
+
+// Tarn's real transform with exact twiddles (spectral/RealSpectrum.h), which the
+// measurement keeps one of per thread: bins only, as the measurement takes them.
+void BM_RealFft(benchmark::State& state) {
+    const auto count = static_cast<std::int32_t>(state.range(0));
+    const std::vector<double> sines = tarn::fft::QuarterWaveSines(2 * count);
+    tarn::fft::RealFft fft(count, {sines.data(), 2 * count});
+    std::vector<double> in(count), out(count / 2 + 1);
+    for (int i = 0; i < count; ++i)
+        in[i] = 1.0 / (1 + i % 7);
+    const int lg = std::countr_zero(static_cast<std::uint32_t>(count));
+    for (auto _ : state) {
+        fft.Forward(
+            lg,
+            [&in](std::int32_t t, double& zr, double& zi) {
+                zr = in[2 * t];
+                zi = in[2 * t + 1];
+            },
+            [&out](std::int32_t k, double re, double im) { out[k] = re * re + im * im; });
+        benchmark::DoNotOptimize(out.data());
+    }
+}
+BENCHMARK(BM_RealFft)->Arg(16384)->Arg(8192)->Unit(benchmark::kMicrosecond);
 
 } // namespace

@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <bit>
+#include <cassert>
 #include <cmath>
+#include <limits>
+#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
 #include <utility>
 
 #include "crossover/Tarndef.h"
-#include "spectral/FastFourier.h"
+#include "spectral/RealSpectrum.h"
 
 namespace tarn {
 
@@ -51,17 +54,18 @@ double LatencyMs(BandPhase phase, std::int32_t taps, double sampleRate) {
 
 namespace {
 
+// The library's Bessel function sets the C library's one global sign of lgamma on the way:
+// threads that shorten bands at once take turns at it.
+std::mutex besselTurn;
+
 // The falling half of the Kaiser window of half width `half`: entry d is the weight at
 // distance d from the centre, 1 at d = 0 and 1 / I0(beta) at d = half. The bands of a set
-// share one tap count, so the last window is kept for the next band.
+// share one tap count, so the last window is kept for the next band, one per thread.
 const std::vector<double>& KaiserHalf(double beta, std::int32_t half) {
     thread_local double lastBeta = -1.0;
     thread_local std::vector<double> w;
     if (lastBeta == beta && static_cast<std::int32_t>(w.size()) == half + 1) return w;
     w.assign(half + 1, 1.0);
-    // The library's Bessel function sets the C library's one global sign of lgamma on the
-    // way: two threads shortening at once must take turns.
-    static std::mutex besselTurn;
     const std::lock_guard turn(besselTurn);
     const double scale = 1.0 / std::cyl_bessel_i(0.0, beta);
     for (std::int32_t d = 1; d <= half; ++d) {
@@ -120,6 +124,7 @@ std::vector<double> ShortenLinearAround(std::span<const double> design, std::int
                                     std::to_string(delay) + " samples");
     std::vector<double> out(taps, 0.0);
     const std::int32_t centre = n / 2;
+    const std::lock_guard turn(besselTurn);
     const double scale = 1.0 / std::cyl_bessel_i(0.0, taper.beta);
     for (std::int32_t i = 0; i < taps; ++i) {
         const double x = (i - peak - delay) / width;
@@ -135,24 +140,6 @@ std::vector<double> ShortenLinearAround(std::span<const double> design, std::int
 
 namespace {
 
-// Moves the caller's workspace aside for the lifetime of the object and puts it back.
-class BorrowedWorkspace {
-  public:
-    BorrowedWorkspace() : re_(std::move(SpecRe)), im_(std::move(SpecIm)), length_(SpecLength) {}
-    ~BorrowedWorkspace() {
-        SpecRe = std::move(re_);
-        SpecIm = std::move(im_);
-        SpecLength = length_;
-    }
-    BorrowedWorkspace(const BorrowedWorkspace&) = delete;
-    BorrowedWorkspace& operator=(const BorrowedWorkspace&) = delete;
-
-  private:
-    std::vector<double> re_;
-    std::vector<double> im_;
-    std::int32_t length_;
-};
-
 // The transform size `taps` taps are measured with, for designs of n points: twice the
 // taps, so that the ripple of the cut shows between as well as on the bins, but at least
 // 16384 points, so that bins lie about 3 Hz apart even near 20 Hz.
@@ -162,26 +149,167 @@ std::int32_t MeasureLength(std::int32_t taps, std::int32_t n) {
     return std::min(n, std::max(twice, 16384));
 }
 
-// Magnitudes of bins 0..m/2 of x wrapped round onto m points (m a power of two that
-// divides x.size() where x is longer): bin k is then exactly bin k * x.size() / m of x's
-// own transform. The workspace must be borrowed.
-std::vector<double> Magnitudes(std::span<const double> x, std::int32_t m) {
-    if (SpecLength != m || static_cast<std::int32_t>(SpecRe.size()) != m)
-        AllocSpectrum(m);
-    else
-        ClearSpectrum();
-    for (std::size_t start = 0; start < x.size(); start += m) {
-        const std::size_t count = std::min<std::size_t>(m, x.size() - start);
-        for (std::size_t i = 0; i < count; ++i)
-            SpecRe[i] += x[start + i];
+// A real transform with its sine table. Making them costs about as much as a few
+// transforms, and a run measures with one size or two, so each thread keeps the last one
+// made and makes a larger one only when a larger size is asked for.
+class Transform {
+  public:
+    // period: the sine table's, a power of two >= 4; points: the largest transform, a power
+    // of two >= 4 that divides period.
+    Transform(std::int32_t period, std::int32_t points)
+        : sines_(fft::QuarterWaveSines(period)), fft_(points, {sines_.data(), period}) {}
+    Transform(const Transform&) = delete;
+    Transform& operator=(const Transform&) = delete;
+
+    const fft::QuarterWave& Table() const { return fft_.Table(); }
+    fft::RealFft& Fft() { return fft_; }
+
+  private:
+    std::vector<double> sines_;
+    fft::RealFft fft_;
+};
+
+// The transform for measuring on m points: of m points with a table of period m (whole),
+// or of m / 2 points with the same table, whose sines the cosine transform needs (halved).
+Transform& TransformFor(std::int32_t m, bool halved) {
+    thread_local std::unique_ptr<Transform> whole, half;
+    std::unique_ptr<Transform>& made = halved ? half : whole;
+    if (!made || made->Table().period < m)
+        made = std::make_unique<Transform>(m, halved ? m / 2 : m);
+    return *made;
+}
+
+// Work arrays of the measurement, one set per thread, kept between calls: a run's first
+// measurement pays for their pages once.
+struct Work {
+    std::vector<double> folded;     // a response folded or wrapped onto the measuring size,
+                                    // or a count the search tries
+    std::vector<double> magnitudes; // of a shortened response
+    std::vector<double> weights;    // the taper of a count the search tries
+};
+
+Work& WorkArrays() {
+    thread_local Work work;
+    return work;
+}
+
+// emit(k, re, im) for bins k = 0..m/2 (each once, not in order) of x wrapped round onto m
+// points, or padded with zeros where shorter (m a power of two >= 4): where m divides
+// x.size(), bin k is bin k * x.size() / m of x's own transform.
+template <typename Emit> void WholeSpectrum(std::span<const double> x, std::int32_t m, Emit emit) {
+    const auto step = static_cast<std::size_t>(m);
+    if (x.size() != step) {
+        // Wrapped or padded first, so that the transform reads one array of m in order.
+        std::vector<double>& wrapped = WorkArrays().folded;
+        wrapped.assign(step, 0.0);
+        for (std::size_t start = 0; start < x.size(); start += step) {
+            const std::size_t count = std::min(step, x.size() - start);
+            for (std::size_t i = 0; i < count; ++i)
+                wrapped[i] += x[start + i];
+        }
+        x = wrapped;
     }
-    RealFFT();
-    std::vector<double> mag(m / 2 + 1);
-    const double* re = SpecRe.data();
-    const double* im = SpecIm.data();
-    for (std::int32_t k = 0; k <= m / 2; ++k)
-        mag[k] = std::sqrt(re[k] * re[k] + im[k] * im[k]);
-    return mag;
+    const double* samples = x.data();
+    TransformFor(m, false).Fft().Forward(
+        std::countr_zero(static_cast<std::uint32_t>(m)),
+        [samples](std::int32_t t, double& zr, double& zi) {
+            zr = samples[2 * t];
+            zi = samples[2 * t + 1];
+        },
+        emit);
+}
+
+// The response x, symmetric about c = x.size() / 2, as the cosine terms of its zero-phase
+// amplitude on m points: g[0..m/2] with A(k) = g[0] + (-1)^k g[m/2] + 2 sum_r g[r] cos(2 pi r
+// k / m), r = 1..m/2-1. Each pair of taps is averaged, as ShortenBand averages it, so a
+// design symmetric to rounding counts as exactly symmetric. An even x.size() leaves x[0]
+// without a partner, c taps before the centre: there m must divide 2c (a design) or x[0] be
+// zero (a shortened band).
+void FoldSymmetric(std::span<const double> x, std::int32_t m, std::vector<double>& g) {
+    const auto half = static_cast<std::size_t>(m) / 2;
+    const std::size_t c = x.size() / 2;
+    g.assign(half + 1, 0.0);
+    double* to = g.data();
+    const double* at = x.data() + c; // at[d] = x[c + d], at[-d] = x[c - d]
+    auto pair = [at](std::size_t d) { return 0.5 * (at[d] + at[-static_cast<std::ptrdiff_t>(d)]); };
+    to[0] = at[0];
+    // Pair d lands on r = d mod m, or on m - r beyond half; r = 0 and r = half count twice,
+    // their cosines being +-1.
+    const std::size_t pairs = (x.size() - 1) / 2;
+    for (std::size_t start = 0; start <= pairs; start += 2 * half) {
+        if (start > 0) to[0] += 2.0 * pair(start);
+        const std::size_t rising = std::min(half - 1, pairs - start);
+        for (std::size_t r = 1; r <= rising; ++r)
+            to[r] += pair(start + r);
+        if (start + half > pairs) break;
+        to[half] += 2.0 * pair(start + half);
+        const std::size_t falling = std::min(2 * half - 1, pairs - start);
+        for (std::size_t r = half + 1; r <= falling; ++r)
+            to[2 * half - r] += pair(start + r);
+    }
+    if (x.size() % 2 == 0 && x[0] != 0.0) {
+        assert(c % (2 * half) == 0 || c % (2 * half) == half);
+        to[c % (2 * half) == 0 ? 0 : half] += x[0];
+    }
+}
+
+// The zero-phase amplitude A(0..N) of the cosine terms g[0..N] (FoldSymmetric, N = m / 2)
+// into a, through a real transform of N points instead of m. With y[j] = (g[j] + g[N-j]) / 2
+// - sin(pi j / N) (g[j] - g[N-j]) and Y its transform, A(2p) = 2 Re Y[p] and A(2p+1) = A(2p-1)
+// - 2 Im Y[p], from A(1) = g[0] - g[N] + 2 sum_j (g[j] - g[N-j]) cos(pi j / N), j < N / 2.
+// g is overwritten.
+void CosineAmplitude(std::vector<double>& g, std::vector<double>& a) {
+    const auto n = static_cast<std::int32_t>(g.size()) - 1;
+    Transform& transform = TransformFor(2 * n, true);
+    const fft::QuarterWave& table = transform.Table();
+    const std::int32_t step = table.period / (2 * n); // the angle pi / N
+    double* y = g.data();
+    double odd = 0.5 * (y[0] - y[n]);
+    y[0] = 0.5 * (y[0] + y[n]);
+    for (std::int32_t j = 1; j < n / 2; ++j) {
+        const double sum = y[j] + y[n - j], diff = y[j] - y[n - j];
+        const double s = table.Sin1(j * step);
+        odd += diff * table.Cos1(j * step);
+        y[j] = 0.5 * sum - s * diff;
+        y[n - j] = 0.5 * sum + s * diff;
+    }
+    a.resize(static_cast<std::size_t>(n) + 1);
+    double* out = a.data();
+    transform.Fft().Forward(
+        std::countr_zero(static_cast<std::uint32_t>(n)),
+        [y](std::int32_t t, double& zr, double& zi) {
+            zr = y[2 * t];
+            zi = y[2 * t + 1];
+        },
+        [out, n](std::int32_t k, double re, double im) {
+            out[2 * k] = 2.0 * re;
+            if (2 * k < n) out[2 * k + 1] = -2.0 * im;
+        });
+    out[1] = 2.0 * odd;
+    for (std::int32_t k = 3; k < n; k += 2)
+        out[k] += out[k - 2];
+}
+
+// The magnitudes of bins 0..m/2 of x measured on m points, into out: through its
+// zero-phase amplitude where symmetric (FoldSymmetric), else its whole transform.
+void Magnitudes(std::span<const double> x, bool symmetric, std::int32_t m,
+                std::vector<double>& out) {
+    if (symmetric) {
+        std::vector<double>& folded = WorkArrays().folded;
+        FoldSymmetric(x, m, folded);
+        CosineAmplitude(folded, out);
+        for (double& a : out)
+            a = std::abs(a);
+        return;
+    }
+    out.resize(static_cast<std::size_t>(m) / 2 + 1);
+    double* magnitudes = out.data();
+    // Squares first and their roots in a pass of their own, two at a time.
+    WholeSpectrum(x, m, [magnitudes](std::int32_t k, double re, double im) {
+        magnitudes[k] = re * re + im * im;
+    });
+    for (double& magnitude : out)
+        magnitude = std::sqrt(magnitude);
 }
 
 // The bins of an m-point transform from 20 Hz to 20 kHz (at most the Nyquist frequency).
@@ -192,64 +320,173 @@ std::pair<std::int32_t, std::int32_t> JudgedBins(std::int32_t m, double sampleRa
     return {first, std::min(last, m / 2)};
 }
 
-double Departure(const std::vector<double>& full, const std::vector<double>& shortened,
-                 std::int32_t m, double sampleRate) {
-    const double peak = *std::max_element(full.begin(), full.end());
+// The largest of value(i), i = first..last (first <= last), in four running maxima side by
+// side rather than one chain.
+template <typename Value> double LargestOf(std::int32_t first, std::int32_t last, Value value) {
+    const double start = value(first);
+    double top[4] = {start, start, start, start};
+    std::int32_t i = first + 1;
+    for (; i + 3 <= last; i += 4)
+        for (int j = 0; j < 4; ++j)
+            top[j] = std::max(top[j], value(i + j));
+    for (; i <= last; ++i)
+        top[0] = std::max(top[0], value(i));
+    return std::max({top[0], top[1], top[2], top[3]});
+}
+
+// The largest distance [dB] from 0 dB of the magnitudes on m points, 20 Hz to 20 kHz:
+// |20 log10| is largest at the largest or the smallest of them.
+double FlatnessDb(const std::vector<double>& magnitudes, std::int32_t m, double sampleRate) {
     const auto [first, last] = JudgedBins(m, sampleRate);
-    double worst = 0.0;
-    for (std::int32_t k = first; k <= last; ++k)
-        worst = std::max(worst, std::abs(shortened[k] - full[k]));
-    return 20.0 * std::log10(1.0 + worst / peak);
+    if (first > last) return 0.0;
+    const double* x = magnitudes.data();
+    const double high = LargestOf(first, last, [x](std::int32_t k) { return x[k]; });
+    const double inverse = LargestOf(first, last, [x](std::int32_t k) { return -x[k]; });
+    return std::max({0.0, 20.0 * std::log10(high), -20.0 * std::log10(-inverse)});
 }
 
-double FromFlat(const std::vector<double>& magnitudes, std::int32_t m, double sampleRate) {
-    const auto [first, last] = JudgedBins(m, sampleRate);
-    double worst = 0.0;
-    for (std::int32_t k = first; k <= last; ++k)
-        worst = std::max(worst, std::abs(20.0 * std::log10(magnitudes[k])));
-    return worst;
-}
-
-std::int32_t CommonLength(std::span<const std::vector<double>> bands) {
-    const std::size_t n = bands.front().size();
-    for (const std::vector<double>& band : bands)
-        if (band.size() != n) throw std::invalid_argument("bands of different lengths");
-    return static_cast<std::int32_t>(n);
-}
-
-std::vector<double> SumOf(std::span<const std::vector<double>> bands) {
-    std::vector<double> sum(CommonLength(bands), 0.0);
-    for (const std::vector<double>& band : bands)
-        for (std::size_t i = 0; i < sum.size(); ++i)
-            sum[i] += band[i];
-    return sum;
-}
-
-std::vector<double> ShortenedSum(std::span<const std::vector<double>> designs, BandPhase phase,
-                                 std::int32_t taps) {
-    std::vector<double> sum(taps, 0.0);
-    for (const std::vector<double>& design : designs) {
-        const std::vector<double> band = ShortenBand(design, phase, taps);
-        for (std::int32_t i = 0; i < taps; ++i)
-            sum[i] += band[i];
+// The weights KaiserHalf(beta, half) gives, from the power series I0(z) = sum_k (z^2 / 4)^k
+// / (k!)^2 summed by Horner's rule in 1 - x^2: a dozen multiply-adds a weight at beta = 2,
+// where std::cyl_bessel_i loops with a division a term, to a few units in the last place.
+// The search needs a window of its own for every count it tries.
+void KaiserHalfBySeries(double beta, std::int32_t half, std::vector<double>& w) {
+    const double q = beta * beta / 4.0;
+    double coefficient[64];
+    int terms = 0;
+    for (double term = 1.0, total = 0.0; terms < 64 && term >= 1e-18 * total; ++terms) {
+        coefficient[terms] = term;
+        total += term;
+        term *= q / ((terms + 1.0) * (terms + 1.0));
     }
-    return sum;
+    double scale;
+    {
+        const std::lock_guard turn(besselTurn);
+        scale = 1.0 / std::cyl_bessel_i(0.0, beta);
+    }
+    w.resize(static_cast<std::size_t>(half) + 1);
+    w[0] = 1.0;
+    // A block of weights at a time through each term, so that the weights of a block are
+    // summed side by side rather than each along its own chain.
+    constexpr std::int32_t Block = 256;
+    double u[Block], sum[Block];
+    for (std::int32_t from = 1; from <= half; from += Block) {
+        const std::int32_t count = std::min(Block, half + 1 - from);
+        for (std::int32_t i = 0; i < count; ++i) {
+            const double x = static_cast<double>(from + i) / half;
+            u[i] = 1.0 - x * x;
+            sum[i] = coefficient[terms - 1];
+        }
+        for (int k = terms - 2; k >= 0; --k)
+            for (std::int32_t i = 0; i < count; ++i)
+                sum[i] = sum[i] * u[i] + coefficient[k];
+        for (std::int32_t i = 0; i < count; ++i)
+            w[from + i] = sum[i] * scale;
+    }
 }
 
-// The magnitudes of a full-length response at each measuring size, made once per size.
-class FullLength {
+// A full-length response, and what a shorter version of it is judged against: its
+// magnitudes on each measuring size, made once per size.
+class Judge {
   public:
-    explicit FullLength(std::span<const double> response) : response_(response) {}
-    const std::vector<double>& At(std::int32_t m) {
-        for (const auto& [size, magnitudes] : cache_)
-            if (size == m) return magnitudes;
-        cache_.emplace_back(m, Magnitudes(response_, m));
-        return cache_.back().second;
+    // phase: of the response and its shortenings; linear phase is measured through the
+    // zero-phase amplitude, minimum phase (or a response of no known symmetry) through the
+    // whole transform.
+    Judge(std::span<const double> full, BandPhase phase, double sampleRate)
+        : full_(full), symmetric_(phase == BandPhase::Linear), sampleRate_(sampleRate) {}
+
+    // The departure [dB] of `shortened`, the response shortened. fromFlat: where given, the
+    // largest distance of the shortened magnitudes from 0 dB [dB].
+    double Of(std::span<const double> shortened, double* fromFlat = nullptr) {
+        const std::int32_t m = MeasureLength(static_cast<std::int32_t>(shortened.size()), Size());
+        const Grid& grid = GridOf(m);
+        std::vector<double>& magnitudes = WorkArrays().magnitudes;
+        Magnitudes(shortened, symmetric_, m, magnitudes);
+        if (fromFlat) *fromFlat = FlatnessDb(magnitudes, m, sampleRate_);
+        return Departure(grid, magnitudes);
     }
+
+    // The departure [dB] of the response shortened to `taps` taps under the default taper,
+    // its weights from the series: what the search tries. A linear-phase count departs as
+    // much as the odd count at or below it (the same taps about the peak), so the two are
+    // measured once.
+    double At(std::int32_t taps) {
+        const std::int32_t key = symmetric_ ? (taps - 1) / 2 : taps;
+        for (const auto& [tried, db] : tried_)
+            if (tried == key) return db;
+        const double db = Shortened(taps);
+        tried_.emplace_back(key, db);
+        return db;
+    }
+
+    std::int32_t Size() const { return static_cast<std::int32_t>(full_.size()); }
 
   private:
-    std::span<const double> response_;
-    std::vector<std::pair<std::int32_t, std::vector<double>>> cache_;
+    struct Grid {
+        std::int32_t m = 0;
+        std::vector<double> magnitudes; // bins 0..m/2
+        double peak = 0.0;
+    };
+
+    const Grid& GridOf(std::int32_t m) {
+        for (const Grid& grid : grids_)
+            if (grid.m == m) return grid;
+        Grid& grid = grids_.emplace_back();
+        grid.m = m;
+        Magnitudes(full_, symmetric_, m, grid.magnitudes);
+        grid.peak = *std::max_element(grid.magnitudes.begin(), grid.magnitudes.end());
+        return grid;
+    }
+
+    double Departure(const Grid& grid, const std::vector<double>& magnitudes) const {
+        const auto [first, last] = JudgedBins(grid.m, sampleRate_);
+        if (first > last) return 0.0;
+        const double* full = grid.magnitudes.data();
+        const double* shortened = magnitudes.data();
+        const double worst = LargestOf(first, last, [full, shortened](std::int32_t k) {
+            return std::abs(shortened[k] - full[k]);
+        });
+        return 20.0 * std::log10(1.0 + worst / grid.peak);
+    }
+
+    double Shortened(std::int32_t taps) {
+        const Taper taper;
+        const std::int32_t m = MeasureLength(taps, Size());
+        const Grid& grid = GridOf(m); // first: it shares the work arrays
+        Work& work = WorkArrays();
+        if (symmetric_) {
+            // ShortenBand's taps about the peak, as the cosine terms of their amplitude:
+            // nothing reaches round the m points.
+            const std::int32_t half = (taps - 1) / 2;
+            const std::size_t centre = full_.size() / 2;
+            KaiserHalfBySeries(taper.beta, half, work.weights);
+            std::vector<double>& g = work.folded;
+            g.assign(static_cast<std::size_t>(m) / 2 + 1, 0.0);
+            g[0] = full_[centre];
+            for (std::int32_t d = 1; d <= half; ++d)
+                g[d] = 0.5 * (full_[centre + d] + full_[centre - d]) * work.weights[d];
+            CosineAmplitude(g, work.magnitudes);
+            for (double& a : work.magnitudes)
+                a = std::abs(a);
+        } else {
+            const auto tail = std::clamp<std::int32_t>(
+                static_cast<std::int32_t>(std::lround(taper.tailShare * taps)), 1, taps);
+            const std::int32_t head = taps - tail;
+            KaiserHalfBySeries(taper.beta, tail, work.weights);
+            std::vector<double>& h = work.folded;
+            h.assign(static_cast<std::size_t>(m), 0.0);
+            std::copy_n(full_.begin(), head, h.begin());
+            for (std::int32_t d = 1; d <= tail; ++d)
+                h[head + d - 1] = full_[head + d - 1] * work.weights[d];
+            Magnitudes(h, false, m, work.magnitudes);
+        }
+        return Departure(grid, work.magnitudes);
+    }
+
+    std::span<const double> full_;
+    bool symmetric_;
+    double sampleRate_;
+    std::vector<Grid> grids_;
+    std::vector<std::pair<std::int32_t, double>> tried_; // by half width or count, with its dB
 };
 
 // The fewest taps up to `longest` whose departure(taps) stays within limitDb, given that
@@ -301,97 +538,120 @@ std::int32_t FewestTaps(std::int32_t longest, std::int32_t start, double startDb
     return holding;
 }
 
-// FewestTapsForBand and FewestTapsForSum on a borrowed workspace, searching from start.
-std::int32_t FewestForBand(std::span<const double> design, BandPhase phase, double sampleRate,
-                           double limitDb, std::int32_t start, double startDb) {
-    const auto n = static_cast<std::int32_t>(design.size());
-    FullLength full(design);
-    return FewestTaps(n, start, startDb, limitDb, [&](std::int32_t taps) {
-        const std::int32_t m = MeasureLength(taps, n);
-        const std::vector<double> band = ShortenBand(design, phase, taps);
-        return Departure(full.At(m), Magnitudes(band, m), m, sampleRate);
-    });
+// The departure of a shortening measured at `taps`, and where it exceeds the tolerance the
+// fewest taps that keep it within, searched from there.
+ShorteningCost::Item Judged(Judge& judge, std::int32_t taps, double deviationDb) {
+    ShorteningCost::Item item;
+    item.deviationDb = deviationDb;
+    if (deviationDb > ShorteningToleranceDb)
+        item.fewestTaps = FewestTaps(judge.Size(), taps, deviationDb, ShorteningToleranceDb,
+                                     [&judge](std::int32_t probe) { return judge.At(probe); });
+    return item;
 }
 
-std::int32_t FewestForSum(std::span<const std::vector<double>> designs, BandPhase phase,
-                          double sampleRate, double limitDb, std::int32_t start, double startDb) {
-    const std::int32_t n = CommonLength(designs);
-    const std::vector<double> fullSum = SumOf(designs);
-    FullLength full(fullSum);
-    return FewestTaps(n, start, startDb, limitDb, [&](std::int32_t taps) {
-        const std::int32_t m = MeasureLength(taps, n);
-        const std::vector<double> sum = ShortenedSum(designs, phase, taps);
-        return Departure(full.At(m), Magnitudes(sum, m), m, sampleRate);
-    });
+std::int32_t CommonLength(std::span<const std::vector<double>> bands) {
+    const std::size_t n = bands.front().size();
+    for (const std::vector<double>& band : bands)
+        if (band.size() != n) throw std::invalid_argument("bands of different lengths");
+    return static_cast<std::int32_t>(n);
+}
+
+std::vector<double> SumOf(std::span<const std::vector<double>> bands) {
+    std::vector<double> sum(CommonLength(bands), 0.0);
+    for (const std::vector<double>& band : bands)
+        for (std::size_t i = 0; i < sum.size(); ++i)
+            sum[i] += band[i];
+    return sum;
+}
+
+void CheckDesignLength(std::size_t n) {
+    if (n < 4 || !std::has_single_bit(n))
+        throw std::invalid_argument("a design of " + std::to_string(n) +
+                                    " points cannot be measured: not a power of two");
 }
 
 } // namespace
 
 double BandDeviationDb(std::span<const double> design, std::span<const double> shortened,
                        double sampleRate) {
-    BorrowedWorkspace borrowed;
-    const std::int32_t m = MeasureLength(static_cast<std::int32_t>(shortened.size()),
-                                         static_cast<std::int32_t>(design.size()));
-    const std::vector<double> full = Magnitudes(design, m);
-    return Departure(full, Magnitudes(shortened, m), m, sampleRate);
+    CheckDesignLength(design.size());
+    // Neither is known to be symmetric: measured through the whole transform.
+    Judge judge(design, BandPhase::Minimum, sampleRate);
+    return judge.Of(shortened);
 }
 
 double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleRate) {
     if (bands.empty()) return 0.0;
-    BorrowedWorkspace borrowed;
     const std::vector<double> sum = SumOf(bands);
-    const auto n = static_cast<std::int32_t>(sum.size());
-    const std::int32_t m = MeasureLength(n, std::max(n, 16384));
-    return FromFlat(Magnitudes(sum, m), m, sampleRate);
+    const auto m = std::max<std::int32_t>(
+        16384, static_cast<std::int32_t>(std::bit_ceil(static_cast<std::uint32_t>(sum.size()))));
+    std::vector<double>& magnitudes = WorkArrays().magnitudes;
+    Magnitudes(sum, false, m, magnitudes);
+    return FlatnessDb(magnitudes, m, sampleRate);
 }
 
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
                                double limitDb) {
-    BorrowedWorkspace borrowed;
-    return FewestForBand(design, phase, sampleRate, limitDb, MinTapCount, -1.0);
+    CheckDesignLength(design.size());
+    Judge judge(design, phase, sampleRate);
+    return FewestTaps(judge.Size(), MinTapCount, -1.0, limitDb,
+                      [&judge](std::int32_t taps) { return judge.At(taps); });
 }
 
 std::int32_t FewestTapsForSum(std::span<const std::vector<double>> designs, BandPhase phase,
                               double sampleRate, double limitDb) {
     if (designs.empty()) return MinTapCount;
-    BorrowedWorkspace borrowed;
-    return FewestForSum(designs, phase, sampleRate, limitDb, MinTapCount, -1.0);
+    const std::vector<double> sum = SumOf(designs);
+    return FewestTapsForBand(sum, phase, sampleRate, limitDb);
+}
+
+ShorteningMeter::ShorteningMeter(BandPhase phase, std::int32_t taps, double sampleRate)
+    : phase_(phase), taps_(taps), sampleRate_(sampleRate) {}
+
+void ShorteningMeter::Add(std::span<const double> design) {
+    if (sum_.empty()) {
+        CheckDesignLength(design.size());
+        sum_.assign(design.begin(), design.end());
+    } else {
+        if (design.size() != sum_.size()) throw std::invalid_argument("bands of different lengths");
+        for (std::size_t i = 0; i < sum_.size(); ++i)
+            sum_[i] += design[i];
+    }
+    if (static_cast<std::size_t>(taps_) == design.size()) {
+        cost_.bands.emplace_back();
+        return;
+    }
+    const std::vector<double> band = ShortenBand(design, phase_, taps_);
+    shortenedSum_.resize(band.size(), 0.0);
+    for (std::size_t i = 0; i < band.size(); ++i)
+        shortenedSum_[i] += band[i];
+    Judge judge(design, phase_, sampleRate_);
+    cost_.bands.push_back(Judged(judge, taps_, judge.Of(band)));
+}
+
+ShorteningCost ShorteningMeter::Finish() {
+    if (sum_.empty()) return cost_;
+    if (static_cast<std::size_t>(taps_) == sum_.size()) {
+        // The designs themselves: nothing departs, and the set pays one transform.
+        const auto m = static_cast<std::int32_t>(sum_.size());
+        std::vector<double>& magnitudes = WorkArrays().magnitudes;
+        Magnitudes(sum_, phase_ == BandPhase::Linear, m, magnitudes);
+        cost_.sumFromFlatDb = FlatnessDb(magnitudes, m, sampleRate_);
+        return cost_;
+    }
+    // Shortening is linear: the sum of the designs shortened to any count is the sum of the
+    // bands shortened to it, so the search tries the sum alone.
+    Judge judge(sum_, phase_, sampleRate_);
+    cost_.sum = Judged(judge, taps_, judge.Of(shortenedSum_, &cost_.sumFromFlatDb));
+    return cost_;
 }
 
 ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, BandPhase phase,
                                  std::int32_t taps, double sampleRate) {
-    ShorteningCost cost;
-    if (designs.empty()) return cost;
-    BorrowedWorkspace borrowed;
-    const std::int32_t n = CommonLength(designs);
-    const std::int32_t m = MeasureLength(taps, n);
-    if (taps == n) {
-        // The designs themselves: nothing departs, and the default run pays one transform.
-        cost.bands.resize(designs.size());
-        cost.sumFromFlatDb = FromFlat(Magnitudes(SumOf(designs), m), m, sampleRate);
-        return cost;
-    }
-    auto judge = [&](ShorteningCost::Item& item, double deviationDb, auto fewest) {
-        item.deviationDb = deviationDb;
-        if (deviationDb > ShorteningToleranceDb) item.fewestTaps = fewest(deviationDb);
-    };
-    std::vector<double> shortenedSum(taps, 0.0);
-    for (const std::vector<double>& design : designs) {
-        const std::vector<double> band = ShortenBand(design, phase, taps);
-        for (std::int32_t i = 0; i < taps; ++i)
-            shortenedSum[i] += band[i];
-        ShorteningCost::Item& item = cost.bands.emplace_back();
-        judge(item, Departure(Magnitudes(design, m), Magnitudes(band, m), m, sampleRate),
-              [&](double db) {
-                  return FewestForBand(design, phase, sampleRate, ShorteningToleranceDb, taps, db);
-              });
-    }
-    const std::vector<double> sum = Magnitudes(shortenedSum, m);
-    judge(cost.sum, Departure(Magnitudes(SumOf(designs), m), sum, m, sampleRate), [&](double db) {
-        return FewestForSum(designs, phase, sampleRate, ShorteningToleranceDb, taps, db);
-    });
-    cost.sumFromFlatDb = FromFlat(sum, m, sampleRate);
-    return cost;
+    ShorteningMeter meter(phase, taps, sampleRate);
+    for (const std::vector<double>& design : designs)
+        meter.Add(design);
+    return meter.Finish();
 }
 
 } // namespace tarn

@@ -72,12 +72,14 @@ std::vector<double> ShortenLinearAround(std::span<const double> design, std::int
 // can do to the sum of the bands. (A plain dB ratio would call a stopband at -90 dB
 // instead of -120 dB a 30 dB fault, and ask for taps no crossover needs.)
 //
-// The measurements borrow the shared spectrum workspace: they move the caller's SpecRe
-// and SpecIm aside (without copying), size the workspace for their own transforms and put
-// the caller's arrays and SpecLength back before they return, also when they throw. A
-// design may therefore be a span over SpecRe itself.
+// The measurements run transforms of their own, one set per thread, and never touch the
+// shared spectrum workspace: a design may be a span over SpecRe, and two threads may measure
+// at once. A linear-phase response (ShortenBand's result, or a design symmetric about
+// design.size() / 2 to rounding) is measured through its zero-phase amplitude, a cosine
+// transform of half the size; any other through the magnitudes of its whole transform.
 
-// The largest departure [dB] of the band `shortened` from its full-length `design`.
+// The largest departure [dB] of the band `shortened` from its full-length `design` (a power of
+// two; std::invalid_argument otherwise), through whole transforms: neither need be symmetric.
 double BandDeviationDb(std::span<const double> design, std::span<const double> shortened,
                        double sampleRate);
 
@@ -86,16 +88,19 @@ double BandDeviationDb(std::span<const double> design, std::span<const double> s
 double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleRate);
 
 // The fewest taps (MinTapCount..design.size()) with which the shortened band stays within
-// limitDb of its full-length design: that count does, one tap fewer does not. Found by
-// doubling from MinTapCount until the count holds, then narrowing the last doubling with
-// steps aimed at the edge and bisections as a safeguard: at most log2(design.size() /
-// MinTapCount) + 1 + 2 log2(design.size()) shortenings are measured, in practice about a
-// dozen, most of them short.
+// limitDb of its full-length design: that count does, one tap fewer does not (resolution: one
+// tap). Found by doubling from MinTapCount until the count holds, then narrowing the last
+// doubling with steps aimed at the edge and bisections as a safeguard: at most
+// log2(design.size() / MinTapCount) + 1 + 2 log2(design.size()) shortenings are measured, in
+// practice about a dozen, most of them short. Every count tried needs a window of its own,
+// so its weights come from the Kaiser window's power series rather than from a Bessel
+// function call each, as ShortenBand's do: the same weights to a few units in the last place.
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
                                double limitDb = ShorteningToleranceDb);
 
 // The same for the sum of the shortened bands against the sum of the full-length designs
-// (all of one length).
+// (all of one length). Shortening is linear, so the sum shortened is the shortened bands
+// summed (to rounding): one shortening and one transform per count tried.
 std::int32_t FewestTapsForSum(std::span<const std::vector<double>> designs, BandPhase phase,
                               double sampleRate, double limitDb = ShorteningToleranceDb);
 
@@ -114,8 +119,33 @@ struct ShorteningCost {
     double sumFromFlatDb = 0.0; // the shortened sum against flat
 };
 
-// Shortens every design (all of one length) to taps taps and measures the set. At the
-// designs' own length nothing departs; only the sum's departure from flat is measured.
+// Measures a set band by band as a run designs it, so that no full-length design has to be
+// kept: Add measures a band's shortening (and searches for its fewest taps where it exceeds
+// the tolerance) while the design is at hand and adds the design to the full-length sum;
+// Finish measures the sum. The bands come in order, all of one length, from one thread at a
+// time; meters on different threads are independent.
+class ShorteningMeter {
+  public:
+    ShorteningMeter(BandPhase phase, std::int32_t taps, double sampleRate);
+    // design: the band's full-length design, a power of two no smaller than taps; may be a
+    // span over SpecRe. Throws std::invalid_argument for a design of another length, or of
+    // one the taps cannot be cut from.
+    void Add(std::span<const double> design);
+    // At the designs' own length nothing departs; only the sum's departure from flat is
+    // measured.
+    ShorteningCost Finish();
+
+  private:
+    BandPhase phase_;
+    std::int32_t taps_;
+    double sampleRate_;
+    ShorteningCost cost_;
+    std::vector<double> sum_;          // of the full-length designs
+    std::vector<double> shortenedSum_; // of the bands shortened to taps_
+};
+
+// Shortens every design (all of one length) to taps taps and measures the set: a
+// ShorteningMeter given every design.
 ShorteningCost MeasureShortening(std::span<const std::vector<double>> designs, BandPhase phase,
                                  std::int32_t taps, double sampleRate);
 
