@@ -459,8 +459,10 @@ class Judge {
         return 20.0 * std::log10(1.0 + worst / grid.peak);
     }
 
-    // The departure [dB] of `shortened`, of any length and symmetry, through whole transforms.
+    // The departure [dB] of `shortened`, of any length and symmetry, through whole transforms
+    // (a judge of minimum phase).
     double Of(std::span<const double> shortened) {
+        assert(!linear_);
         const std::int32_t m = MeasureLength(static_cast<std::int32_t>(shortened.size()), Size());
         GridOf(m, {});
         Work& work = WorkArrays();
