@@ -231,23 +231,34 @@ Work& WorkArrays() {
 }
 
 // x wrapped round onto m points, or padded with zeros where shorter, into out; each tap is
-// also added to sum[i] where sum is given (as long as x).
+// also added to sum[i] where sum is given (as long as x). Each point of out is summed in one
+// go over the blocks of x, in their order.
 void Wrap(std::span<const double> x, std::int32_t m, std::vector<double>& out, double* sum) {
     const auto step = static_cast<std::size_t>(m);
-    out.assign(step, 0.0);
-    for (std::size_t start = 0; start < x.size(); start += step) {
-        const std::size_t count = std::min(step, x.size() - start);
-        const double* from = x.data() + start;
+    out.resize(step);
+    if (x.size() <= step) {
+        std::copy(x.begin(), x.end(), out.begin());
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(x.size()), out.end(), 0.0);
+        if (sum)
+            for (std::size_t i = 0; i < x.size(); ++i)
+                sum[i] += x[i];
+        return;
+    }
+    // A design: a whole number of blocks.
+    assert(x.size() % step == 0);
+    const double* from = x.data();
+    for (std::size_t i = 0; i < step; ++i) {
+        double point = 0.0;
         if (sum) {
-            double* to = sum + start;
-            for (std::size_t i = 0; i < count; ++i) {
-                out[i] += from[i];
-                to[i] += from[i];
+            for (std::size_t at = i; at < x.size(); at += step) {
+                point += from[at];
+                sum[at] += from[at];
             }
         } else {
-            for (std::size_t i = 0; i < count; ++i)
-                out[i] += from[i];
+            for (std::size_t at = i; at < x.size(); at += step)
+                point += from[at];
         }
+        out[i] = point;
     }
 }
 
