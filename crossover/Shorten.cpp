@@ -76,6 +76,60 @@ const std::vector<double>& KaiserHalf(double beta, std::int32_t half) {
     return w;
 }
 
+// A linear-phase response about its centre c = size / 2, read in pairs: pair(d) is the average
+// of the taps d after and d before the centre, d = 0..(size - 1) / 2 (pair(0) the centre tap
+// itself); an even size leaves tap 0, c before the centre, without a partner. Either the whole
+// response or the pairs kept of one.
+struct Symmetric {
+    std::size_t size = 0;
+    const double* whole = nullptr; // size taps, or
+    const double* pairs = nullptr; // pair(d) for d = 0..(size - 1) / 2
+    double unpaired = 0.0;         // tap 0 of an even size
+
+    static Symmetric Of(std::span<const double> x) {
+        return {x.size(), x.data(), nullptr, x.size() % 2 == 0 ? x[0] : 0.0};
+    }
+    std::size_t Pairs() const { return (size - 1) / 2; }
+    // body(pair) with pair(d) as a function of its own for each form, so that a loop over d
+    // does not ask which form it reads.
+    template <typename Body> decltype(auto) WithPairs(Body body) const {
+        if (pairs) return body([p = pairs](std::size_t d) { return p[d]; });
+        const double* c = whole + size / 2;
+        return body([c](std::size_t d) {
+            // Each pair is averaged: a design is symmetric to rounding, a shortening exactly.
+            return 0.5 * (c[d] + c[-static_cast<std::ptrdiff_t>(d)]);
+        });
+    }
+};
+
+// The taps of a linear-phase shortening about its peak: put(d, value) for d = 0..half, the
+// tap d after and d before the peak, the response's pairs under the weights w[1..half].
+template <typename Put>
+void LinearShortening(const Symmetric& response, std::int32_t half, const std::vector<double>& w,
+                      Put put) {
+    response.WithPairs([&](auto pair) {
+        put(0, pair(0));
+        for (std::int32_t d = 1; d <= half; ++d)
+            put(d, pair(d) * w[d]);
+    });
+}
+
+// The tail a minimum-phase shortening to `taps` taps fades out over.
+std::int32_t MinimumPhaseTail(std::int32_t taps, const Taper& taper) {
+    return std::clamp<std::int32_t>(static_cast<std::int32_t>(std::lround(taper.tailShare * taps)),
+                                    1, taps);
+}
+
+// The taps of a minimum-phase shortening into out[0..taps): the design's head as it is, its
+// tail under the weights w[1..tail].
+void MinimumShortening(std::span<const double> design, std::int32_t taps, std::int32_t tail,
+                       const std::vector<double>& w, double* out) {
+    const std::int32_t head = taps - tail;
+    std::copy_n(design.begin(), head, out);
+    for (std::int32_t d = 1; d <= tail; ++d)
+        out[head + d - 1] = design[head + d - 1] * w[d];
+}
+
 } // namespace
 
 std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase, std::int32_t taps,
@@ -87,25 +141,16 @@ std::vector<double> ShortenBand(std::span<const double> design, BandPhase phase,
     if (taps == n) return {design.begin(), design.end()};
     std::vector<double> out(taps, 0.0);
     if (phase == BandPhase::Linear) {
-        // Each pair is averaged: the design is symmetric to rounding, the result exactly.
-        const std::int32_t centre = n / 2;
         const std::int32_t peak = LinearPhasePeak(taps);
         const std::int32_t half = (taps - 1) / 2;
-        const std::vector<double>& w = KaiserHalf(taper.beta, half);
-        out[peak] = design[centre];
-        for (std::int32_t d = 1; d <= half; ++d) {
-            const double v = 0.5 * (design[centre + d] + design[centre - d]) * w[d];
-            out[peak + d] = v;
-            out[peak - d] = v;
-        }
+        LinearShortening(Symmetric::Of(design), half, KaiserHalf(taper.beta, half),
+                         [&out, peak](std::int32_t d, double v) {
+                             out[peak + d] = v;
+                             out[peak - d] = v;
+                         });
     } else {
-        const auto tail = std::clamp<std::int32_t>(
-            static_cast<std::int32_t>(std::lround(taper.tailShare * taps)), 1, taps);
-        const std::int32_t head = taps - tail;
-        const std::vector<double>& w = KaiserHalf(taper.beta, tail);
-        std::copy_n(design.begin(), head, out.begin());
-        for (std::int32_t d = 1; d <= tail; ++d)
-            out[head + d - 1] = design[head + d - 1] * w[d];
+        const std::int32_t tail = MinimumPhaseTail(taps, taper);
+        MinimumShortening(design, taps, tail, KaiserHalf(taper.beta, tail), out.data());
     }
     return out;
 }
@@ -182,8 +227,7 @@ Transform& TransformFor(std::int32_t m, bool halved) {
 // Work arrays of the measurement, one set per thread, kept between calls: a run's first
 // measurement pays for their pages once.
 struct Work {
-    std::vector<double> folded;     // a response folded or wrapped onto the measuring size,
-                                    // or a count the search tries
+    std::vector<double> wrapped;    // a response wrapped or padded onto the measuring size
     std::vector<double> magnitudes; // of a shortened response
     std::vector<double> weights;    // the taper of a count the search tries
 };
@@ -193,72 +237,101 @@ Work& WorkArrays() {
     return work;
 }
 
-// emit(k, re, im) for bins k = 0..m/2 (each once, not in order) of x wrapped round onto m
-// points, or padded with zeros where shorter (m a power of two >= 4): where m divides
-// x.size(), bin k is bin k * x.size() / m of x's own transform.
-template <typename Emit> void WholeSpectrum(std::span<const double> x, std::int32_t m, Emit emit) {
+// x wrapped round onto m points, or padded with zeros where shorter, into out; each tap is
+// also added to sum[i] where sum is given (as long as x). Each point of out is summed in one
+// go over the blocks of x, in their order.
+void Wrap(std::span<const double> x, std::int32_t m, std::vector<double>& out, double* sum) {
     const auto step = static_cast<std::size_t>(m);
-    if (x.size() != step) {
-        // Wrapped or padded first, so that the transform reads one array of m in order.
-        std::vector<double>& wrapped = WorkArrays().folded;
-        wrapped.assign(step, 0.0);
-        for (std::size_t start = 0; start < x.size(); start += step) {
-            const std::size_t count = std::min(step, x.size() - start);
-            for (std::size_t i = 0; i < count; ++i)
-                wrapped[i] += x[start + i];
-        }
-        x = wrapped;
+    out.resize(step);
+    if (x.size() <= step) {
+        std::copy(x.begin(), x.end(), out.begin());
+        std::fill(out.begin() + static_cast<std::ptrdiff_t>(x.size()), out.end(), 0.0);
+        if (sum)
+            for (std::size_t i = 0; i < x.size(); ++i)
+                sum[i] += x[i];
+        return;
     }
+    // A design: a whole number of blocks.
+    assert(x.size() % step == 0);
+    const double* from = x.data();
+    for (std::size_t i = 0; i < step; ++i) {
+        double point = 0.0;
+        if (sum) {
+            for (std::size_t at = i; at < x.size(); at += step) {
+                point += from[at];
+                sum[at] += from[at];
+            }
+        } else {
+            for (std::size_t at = i; at < x.size(); at += step)
+                point += from[at];
+        }
+        out[i] = point;
+    }
+}
+
+// The magnitudes of bins 0..m/2 of the real transform of x[0..m) (m a power of two >= 4),
+// into out. The squares first and their roots in a pass of their own, two at a time.
+void WholeMagnitudes(const std::vector<double>& x, std::int32_t m, std::vector<double>& out) {
+    out.resize(static_cast<std::size_t>(m) / 2 + 1);
     const double* samples = x.data();
+    double* magnitudes = out.data();
     TransformFor(m, false).Fft().Forward(
         std::countr_zero(static_cast<std::uint32_t>(m)),
         [samples](std::int32_t t, double& zr, double& zi) {
             zr = samples[2 * t];
             zi = samples[2 * t + 1];
         },
-        emit);
+        [magnitudes](std::int32_t k, double re, double im) { magnitudes[k] = re * re + im * im; });
+    for (double& magnitude : out)
+        magnitude = std::sqrt(magnitude);
 }
 
-// The response x, symmetric about c = x.size() / 2, as the cosine terms of its zero-phase
-// amplitude on m points: g[0..m/2] with A(k) = g[0] + (-1)^k g[m/2] + 2 sum_r g[r] cos(2 pi r
-// k / m), r = 1..m/2-1. Each pair of taps is averaged, as ShortenBand averages it, so a
-// design symmetric to rounding counts as exactly symmetric. An even x.size() leaves x[0]
-// without a partner, c taps before the centre: there m must divide 2c (a design) or x[0] be
-// zero (a shortened band).
-void FoldSymmetric(std::span<const double> x, std::int32_t m, std::vector<double>& g) {
+// A symmetric response as the cosine terms of its zero-phase amplitude on m points, into g:
+// g[0..m/2] with A(k) = g[0] + (-1)^k g[m/2] + 2 sum_r g[r] cos(2 pi r k / m), r = 1..m/2-1.
+// The unpaired tap of an even size lies c = size / 2 taps before the centre: m must divide
+// 2c (a design) or the tap be zero (a shortening). Each pair is also added to pairSum[d],
+// and the unpaired tap to *unpairedSum, where given.
+void FoldSymmetric(const Symmetric& response, std::int32_t m, std::vector<double>& g,
+                   double* pairSum, double* unpairedSum) {
     const auto half = static_cast<std::size_t>(m) / 2;
-    const std::size_t c = x.size() / 2;
     g.assign(half + 1, 0.0);
     double* to = g.data();
-    const double* at = x.data() + c; // at[d] = x[c + d], at[-d] = x[c - d]
-    auto pair = [at](std::size_t d) { return 0.5 * (at[d] + at[-static_cast<std::ptrdiff_t>(d)]); };
-    to[0] = at[0];
-    // Pair d lands on r = d mod m, or on m - r beyond half; r = 0 and r = half count twice,
-    // their cosines being +-1.
-    const std::size_t pairs = (x.size() - 1) / 2;
-    for (std::size_t start = 0; start <= pairs; start += 2 * half) {
-        if (start > 0) to[0] += 2.0 * pair(start);
-        const std::size_t rising = std::min(half - 1, pairs - start);
-        for (std::size_t r = 1; r <= rising; ++r)
-            to[r] += pair(start + r);
-        if (start + half > pairs) break;
-        to[half] += 2.0 * pair(start + half);
-        const std::size_t falling = std::min(2 * half - 1, pairs - start);
-        for (std::size_t r = half + 1; r <= falling; ++r)
-            to[2 * half - r] += pair(start + r);
-    }
-    if (x.size() % 2 == 0 && x[0] != 0.0) {
+    response.WithPairs([&](auto pair) {
+        // Pair d lands on r = d mod m, or on m - r beyond half; r = 0 and r = half count
+        // twice, their cosines being +-1.
+        auto add = [&](std::size_t r, std::size_t d, double weight) {
+            const double a = pair(d);
+            to[r] += weight * a;
+            if (pairSum) pairSum[d] += a;
+        };
+        add(0, 0, 1.0);
+        const std::size_t pairs = response.Pairs();
+        for (std::size_t start = 0; start <= pairs; start += 2 * half) {
+            if (start > 0) add(0, start, 2.0);
+            const std::size_t rising = std::min(half - 1, pairs - start);
+            for (std::size_t r = 1; r <= rising; ++r)
+                add(r, start + r, 1.0);
+            if (start + half > pairs) break;
+            add(half, start + half, 2.0);
+            const std::size_t falling = std::min(2 * half - 1, pairs - start);
+            for (std::size_t r = half + 1; r <= falling; ++r)
+                add(2 * half - r, start + r, 1.0);
+        }
+    });
+    if (response.unpaired != 0.0) {
+        const std::size_t c = response.size / 2;
         assert(c % (2 * half) == 0 || c % (2 * half) == half);
-        to[c % (2 * half) == 0 ? 0 : half] += x[0];
+        to[c % (2 * half) == 0 ? 0 : half] += response.unpaired;
     }
+    if (unpairedSum) *unpairedSum += response.unpaired;
 }
 
-// The zero-phase amplitude A(0..N) of the cosine terms g[0..N] (FoldSymmetric, N = m / 2)
-// into a, through a real transform of N points instead of m. With y[j] = (g[j] + g[N-j]) / 2
+// The zero-phase amplitude A(0..N) of the cosine terms g[0..N] (FoldSymmetric, N = m / 2),
+// in place, through a real transform of N points instead of m. With y[j] = (g[j] + g[N-j]) / 2
 // - sin(pi j / N) (g[j] - g[N-j]) and Y its transform, A(2p) = 2 Re Y[p] and A(2p+1) = A(2p-1)
 // - 2 Im Y[p], from A(1) = g[0] - g[N] + 2 sum_j (g[j] - g[N-j]) cos(pi j / N), j < N / 2.
-// g is overwritten.
-void CosineAmplitude(std::vector<double>& g, std::vector<double>& a) {
+// The transform has read all of y before it gives its first bin.
+void CosineAmplitude(std::vector<double>& g) {
     const auto n = static_cast<std::int32_t>(g.size()) - 1;
     Transform& transform = TransformFor(2 * n, true);
     const fft::QuarterWave& table = transform.Table();
@@ -273,43 +346,26 @@ void CosineAmplitude(std::vector<double>& g, std::vector<double>& a) {
         y[j] = 0.5 * sum - s * diff;
         y[n - j] = 0.5 * sum + s * diff;
     }
-    a.resize(static_cast<std::size_t>(n) + 1);
-    double* out = a.data();
     transform.Fft().Forward(
         std::countr_zero(static_cast<std::uint32_t>(n)),
         [y](std::int32_t t, double& zr, double& zi) {
             zr = y[2 * t];
             zi = y[2 * t + 1];
         },
-        [out, n](std::int32_t k, double re, double im) {
-            out[2 * k] = 2.0 * re;
-            if (2 * k < n) out[2 * k + 1] = -2.0 * im;
+        [y, n](std::int32_t k, double re, double im) {
+            y[2 * k] = 2.0 * re;
+            if (2 * k < n) y[2 * k + 1] = -2.0 * im;
         });
-    out[1] = 2.0 * odd;
+    y[1] = 2.0 * odd;
     for (std::int32_t k = 3; k < n; k += 2)
-        out[k] += out[k - 2];
+        y[k] += y[k - 2];
 }
 
-// The magnitudes of bins 0..m/2 of x measured on m points, into out: through its
-// zero-phase amplitude where symmetric (FoldSymmetric), else its whole transform.
-void Magnitudes(std::span<const double> x, bool symmetric, std::int32_t m,
-                std::vector<double>& out) {
-    if (symmetric) {
-        std::vector<double>& folded = WorkArrays().folded;
-        FoldSymmetric(x, m, folded);
-        CosineAmplitude(folded, out);
-        for (double& a : out)
-            a = std::abs(a);
-        return;
-    }
-    out.resize(static_cast<std::size_t>(m) / 2 + 1);
-    double* magnitudes = out.data();
-    // Squares first and their roots in a pass of their own, two at a time.
-    WholeSpectrum(x, m, [magnitudes](std::int32_t k, double re, double im) {
-        magnitudes[k] = re * re + im * im;
-    });
-    for (double& magnitude : out)
-        magnitude = std::sqrt(magnitude);
+// The magnitudes of the cosine terms g[0..N] (FoldSymmetric), in place.
+void AmplitudeMagnitudes(std::vector<double>& g) {
+    CosineAmplitude(g);
+    for (double& a : g)
+        a = std::abs(a);
 }
 
 // The bins of an m-point transform from 20 Hz to 20 kHz (at most the Nyquist frequency).
@@ -384,61 +440,38 @@ void KaiserHalfBySeries(double beta, std::int32_t half, std::vector<double>& w) 
     }
 }
 
+// Where a run keeps the sum of the full-length designs: whole for minimum phase, as pairs
+// about the centre for linear phase (Symmetric), half the memory.
+struct DesignSum {
+    double* sum = nullptr;
+    double* unpaired = nullptr;
+};
+
 // A full-length response, and what a shorter version of it is judged against: its
-// magnitudes on each measuring size, made once per size.
+// magnitudes on each measuring size, made once per size. Linear phase is measured through
+// the zero-phase amplitude, minimum phase (or a response of no known symmetry) through the
+// whole transform.
 class Judge {
   public:
-    // phase: of the response and its shortenings; linear phase is measured through the
-    // zero-phase amplitude, minimum phase (or a response of no known symmetry) through the
-    // whole transform.
-    Judge(std::span<const double> full, BandPhase phase, double sampleRate)
-        : full_(full), symmetric_(phase == BandPhase::Linear), sampleRate_(sampleRate) {}
+    Judge(std::span<const double> whole, BandPhase phase, double sampleRate)
+        : whole_(whole), symmetric_(Symmetric::Of(whole)), linear_(phase == BandPhase::Linear),
+          sampleRate_(sampleRate) {}
+    // A linear-phase response kept as pairs.
+    Judge(const Symmetric& pairs, double sampleRate)
+        : symmetric_(pairs), linear_(true), sampleRate_(sampleRate) {}
 
-    // The departure [dB] of `shortened`, the response shortened. fromFlat: where given, the
-    // largest distance of the shortened magnitudes from 0 dB [dB].
-    double Of(std::span<const double> shortened, double* fromFlat = nullptr) {
-        const std::int32_t m = MeasureLength(static_cast<std::int32_t>(shortened.size()), Size());
-        const Grid& grid = GridOf(m);
-        std::vector<double>& magnitudes = WorkArrays().magnitudes;
-        Magnitudes(shortened, symmetric_, m, magnitudes);
-        if (fromFlat) *fromFlat = FlatnessDb(magnitudes, m, sampleRate_);
-        return Departure(grid, magnitudes);
+    std::int32_t Size() const { return static_cast<std::int32_t>(symmetric_.size); }
+
+    // The magnitudes of the response on m points, made once; the first making may add the
+    // response to a run's sum on the way.
+    const std::vector<double>& FullMagnitudes(std::int32_t m, DesignSum sum = {}) {
+        return GridOf(m, sum).magnitudes;
     }
 
-    // The departure [dB] of the response shortened to `taps` taps under the default taper,
-    // its weights from the series: what the search tries. A linear-phase count departs as
-    // much as the odd count at or below it (the same taps about the peak), so the two are
-    // measured once.
-    double At(std::int32_t taps) {
-        const std::int32_t key = symmetric_ ? (taps - 1) / 2 : taps;
-        for (const auto& [tried, db] : tried_)
-            if (tried == key) return db;
-        const double db = Shortened(taps);
-        tried_.emplace_back(key, db);
-        return db;
-    }
-
-    std::int32_t Size() const { return static_cast<std::int32_t>(full_.size()); }
-
-  private:
-    struct Grid {
-        std::int32_t m = 0;
-        std::vector<double> magnitudes; // bins 0..m/2
-        double peak = 0.0;
-    };
-
-    const Grid& GridOf(std::int32_t m) {
-        for (const Grid& grid : grids_)
-            if (grid.m == m) return grid;
-        Grid& grid = grids_.emplace_back();
-        grid.m = m;
-        Magnitudes(full_, symmetric_, m, grid.magnitudes);
-        grid.peak = *std::max_element(grid.magnitudes.begin(), grid.magnitudes.end());
-        return grid;
-    }
-
-    double Departure(const Grid& grid, const std::vector<double>& magnitudes) const {
-        const auto [first, last] = JudgedBins(grid.m, sampleRate_);
+    // The departure [dB] of shortened magnitudes on m points.
+    double Departure(std::int32_t m, const std::vector<double>& magnitudes) {
+        const Grid& grid = GridOf(m, {});
+        const auto [first, last] = JudgedBins(m, sampleRate_);
         if (first > last) return 0.0;
         const double* full = grid.magnitudes.data();
         const double* shortened = magnitudes.data();
@@ -448,42 +481,97 @@ class Judge {
         return 20.0 * std::log10(1.0 + worst / grid.peak);
     }
 
-    double Shortened(std::int32_t taps) {
-        const Taper taper;
-        const std::int32_t m = MeasureLength(taps, Size());
-        const Grid& grid = GridOf(m); // first: it shares the work arrays
+    // The departure [dB] of `shortened`, of any length and symmetry, through whole transforms
+    // (a judge of minimum phase).
+    double Of(std::span<const double> shortened) {
+        assert(!linear_);
+        const std::int32_t m = MeasureLength(static_cast<std::int32_t>(shortened.size()), Size());
+        GridOf(m, {});
         Work& work = WorkArrays();
-        if (symmetric_) {
-            // ShortenBand's taps about the peak, as the cosine terms of their amplitude:
-            // nothing reaches round the m points.
-            const std::int32_t half = (taps - 1) / 2;
-            const std::size_t centre = full_.size() / 2;
-            KaiserHalfBySeries(taper.beta, half, work.weights);
-            std::vector<double>& g = work.folded;
-            g.assign(static_cast<std::size_t>(m) / 2 + 1, 0.0);
-            g[0] = full_[centre];
-            for (std::int32_t d = 1; d <= half; ++d)
-                g[d] = 0.5 * (full_[centre + d] + full_[centre - d]) * work.weights[d];
-            CosineAmplitude(g, work.magnitudes);
-            for (double& a : work.magnitudes)
-                a = std::abs(a);
-        } else {
-            const auto tail = std::clamp<std::int32_t>(
-                static_cast<std::int32_t>(std::lround(taper.tailShare * taps)), 1, taps);
-            const std::int32_t head = taps - tail;
-            KaiserHalfBySeries(taper.beta, tail, work.weights);
-            std::vector<double>& h = work.folded;
-            h.assign(static_cast<std::size_t>(m), 0.0);
-            std::copy_n(full_.begin(), head, h.begin());
-            for (std::int32_t d = 1; d <= tail; ++d)
-                h[head + d - 1] = full_[head + d - 1] * work.weights[d];
-            Magnitudes(h, false, m, work.magnitudes);
-        }
-        return Departure(grid, work.magnitudes);
+        Wrap(shortened, m, work.wrapped, nullptr);
+        WholeMagnitudes(work.wrapped, m, work.magnitudes);
+        return Departure(m, work.magnitudes);
     }
 
-    std::span<const double> full_;
-    bool symmetric_;
+    // The magnitudes on m points of the response shortened to `taps` taps with the taper's
+    // weights w (linear phase: KaiserHalf(beta, (taps - 1) / 2); minimum phase:
+    // KaiserHalf(beta, MinimumPhaseTail(taps))), into the work arrays. The shortened taps are
+    // also added to `shortenedSum` where given: as pairs (linear phase) or whole.
+    const std::vector<double>& ShortenedMagnitudes(std::int32_t taps, std::int32_t m,
+                                                   const std::vector<double>& w,
+                                                   std::vector<double>* shortenedSum) {
+        GridOf(m, {}); // first: it shares the work arrays
+        Work& work = WorkArrays();
+        if (linear_) {
+            // The taps about the peak are the cosine terms themselves: none reaches round.
+            std::vector<double>& g = work.magnitudes;
+            g.assign(static_cast<std::size_t>(m) / 2 + 1, 0.0);
+            const std::int32_t half = (taps - 1) / 2;
+            if (shortenedSum) shortenedSum->resize(static_cast<std::size_t>(half) + 1, 0.0);
+            double* sum = shortenedSum ? shortenedSum->data() : nullptr;
+            LinearShortening(symmetric_, half, w, [&g, sum](std::int32_t d, double v) {
+                g[d] = v;
+                if (sum) sum[d] += v;
+            });
+            AmplitudeMagnitudes(g);
+        } else {
+            std::vector<double>& h = work.wrapped;
+            h.assign(static_cast<std::size_t>(m), 0.0);
+            MinimumShortening(whole_, taps, static_cast<std::int32_t>(w.size()) - 1, w, h.data());
+            if (shortenedSum) {
+                shortenedSum->resize(static_cast<std::size_t>(taps), 0.0);
+                for (std::int32_t i = 0; i < taps; ++i)
+                    (*shortenedSum)[i] += h[i];
+            }
+            WholeMagnitudes(h, m, work.magnitudes);
+        }
+        return work.magnitudes;
+    }
+
+    // The departure [dB] of the response shortened to `taps` taps under the default taper,
+    // its weights from the series: what the search tries. A linear-phase count departs as
+    // much as the odd count at or below it (the same taps about the peak), so the two are
+    // measured once.
+    double At(std::int32_t taps) {
+        const std::int32_t key = linear_ ? (taps - 1) / 2 : taps;
+        for (const auto& [tried, db] : tried_)
+            if (tried == key) return db;
+        const Taper taper;
+        const std::int32_t m = MeasureLength(taps, Size());
+        std::vector<double>& w = WorkArrays().weights;
+        KaiserHalfBySeries(taper.beta, linear_ ? key : MinimumPhaseTail(taps, taper), w);
+        const double db = Departure(m, ShortenedMagnitudes(taps, m, w, nullptr));
+        tried_.emplace_back(key, db);
+        return db;
+    }
+
+  private:
+    struct Grid {
+        std::int32_t m = 0;
+        std::vector<double> magnitudes; // bins 0..m/2
+        double peak = 0.0;
+    };
+
+    const Grid& GridOf(std::int32_t m, DesignSum sum) {
+        for (const Grid& grid : grids_)
+            if (grid.m == m) return grid;
+        Grid& grid = grids_.emplace_back();
+        grid.m = m;
+        if (linear_) {
+            FoldSymmetric(symmetric_, m, grid.magnitudes, sum.sum, sum.unpaired);
+            AmplitudeMagnitudes(grid.magnitudes);
+        } else {
+            std::vector<double>& wrapped = WorkArrays().wrapped;
+            Wrap(whole_, m, wrapped, sum.sum);
+            WholeMagnitudes(wrapped, m, grid.magnitudes);
+        }
+        grid.peak = *std::max_element(grid.magnitudes.begin(), grid.magnitudes.end());
+        return grid;
+    }
+
+    std::span<const double> whole_;
+    Symmetric symmetric_;
+    bool linear_;
     double sampleRate_;
     std::vector<Grid> grids_;
     std::vector<std::pair<std::int32_t, double>> tried_; // by half width or count, with its dB
@@ -585,9 +673,10 @@ double SumDeviationDb(std::span<const std::vector<double>> bands, double sampleR
     const std::vector<double> sum = SumOf(bands);
     const auto m = std::max<std::int32_t>(
         16384, static_cast<std::int32_t>(std::bit_ceil(static_cast<std::uint32_t>(sum.size()))));
-    std::vector<double>& magnitudes = WorkArrays().magnitudes;
-    Magnitudes(sum, false, m, magnitudes);
-    return FlatnessDb(magnitudes, m, sampleRate);
+    Work& work = WorkArrays();
+    Wrap(sum, m, work.wrapped, nullptr);
+    WholeMagnitudes(work.wrapped, m, work.magnitudes);
+    return FlatnessDb(work.magnitudes, m, sampleRate);
 }
 
 std::int32_t FewestTapsForBand(std::span<const double> design, BandPhase phase, double sampleRate,
@@ -609,40 +698,69 @@ ShorteningMeter::ShorteningMeter(BandPhase phase, std::int32_t taps, double samp
     : phase_(phase), taps_(taps), sampleRate_(sampleRate) {}
 
 void ShorteningMeter::Add(std::span<const double> design) {
-    if (sum_.empty()) {
+    const bool linear = phase_ == BandPhase::Linear;
+    if (length_ == 0) {
         CheckDesignLength(design.size());
-        sum_.assign(design.begin(), design.end());
-    } else {
-        if (design.size() != sum_.size()) throw std::invalid_argument("bands of different lengths");
-        for (std::size_t i = 0; i < sum_.size(); ++i)
-            sum_[i] += design[i];
+        length_ = design.size();
+        sum_.assign(linear ? Symmetric::Of(design).Pairs() + 1 : length_, 0.0);
+    } else if (design.size() != length_) {
+        throw std::invalid_argument("bands of different lengths");
     }
-    if (static_cast<std::size_t>(taps_) == design.size()) {
+    if (static_cast<std::size_t>(taps_) == length_) {
+        // Nothing departs: the design only goes into the sum.
+        if (linear) {
+            const Symmetric response = Symmetric::Of(design);
+            response.WithPairs([&](auto pair) {
+                for (std::size_t d = 0; d <= response.Pairs(); ++d)
+                    sum_[d] += pair(d);
+            });
+            unpairedSum_ += response.unpaired;
+        } else {
+            for (std::size_t i = 0; i < length_; ++i)
+                sum_[i] += design[i];
+        }
         cost_.bands.emplace_back();
         return;
     }
-    const std::vector<double> band = ShortenBand(design, phase_, taps_);
-    shortenedSum_.resize(band.size(), 0.0);
-    for (std::size_t i = 0; i < band.size(); ++i)
-        shortenedSum_[i] += band[i];
+    // The design goes into the sum as its magnitudes are made, and the band into the
+    // shortened sum as it is shortened, with ShortenBand's own window.
     Judge judge(design, phase_, sampleRate_);
-    cost_.bands.push_back(Judged(judge, taps_, judge.Of(band)));
+    const std::int32_t m = MeasureLength(taps_, static_cast<std::int32_t>(length_));
+    judge.FullMagnitudes(m, {sum_.data(), &unpairedSum_});
+    const Taper taper;
+    const std::vector<double>& w =
+        KaiserHalf(taper.beta, linear ? (taps_ - 1) / 2 : MinimumPhaseTail(taps_, taper));
+    const double db = judge.Departure(m, judge.ShortenedMagnitudes(taps_, m, w, &shortenedSum_));
+    cost_.bands.push_back(Judged(judge, taps_, db));
 }
 
 ShorteningCost ShorteningMeter::Finish() {
-    if (sum_.empty()) return cost_;
-    if (static_cast<std::size_t>(taps_) == sum_.size()) {
+    if (length_ == 0) return cost_;
+    const bool linear = phase_ == BandPhase::Linear;
+    const auto n = static_cast<std::int32_t>(length_);
+    Judge judge = linear
+                      ? Judge(Symmetric{length_, nullptr, sum_.data(), unpairedSum_}, sampleRate_)
+                      : Judge(std::span<const double>(sum_), phase_, sampleRate_);
+    if (taps_ == n) {
         // The designs themselves: nothing departs, and the set pays one transform.
-        const auto m = static_cast<std::int32_t>(sum_.size());
-        std::vector<double>& magnitudes = WorkArrays().magnitudes;
-        Magnitudes(sum_, phase_ == BandPhase::Linear, m, magnitudes);
-        cost_.sumFromFlatDb = FlatnessDb(magnitudes, m, sampleRate_);
+        cost_.sumFromFlatDb = FlatnessDb(judge.FullMagnitudes(n), n, sampleRate_);
         return cost_;
     }
+    const std::int32_t m = MeasureLength(taps_, n);
+    judge.FullMagnitudes(m); // first: it shares the work arrays
+    Work& work = WorkArrays();
+    if (linear) {
+        work.magnitudes.assign(static_cast<std::size_t>(m) / 2 + 1, 0.0);
+        std::copy(shortenedSum_.begin(), shortenedSum_.end(), work.magnitudes.begin());
+        AmplitudeMagnitudes(work.magnitudes);
+    } else {
+        Wrap(shortenedSum_, m, work.wrapped, nullptr);
+        WholeMagnitudes(work.wrapped, m, work.magnitudes);
+    }
+    cost_.sumFromFlatDb = FlatnessDb(work.magnitudes, m, sampleRate_);
     // Shortening is linear: the sum of the designs shortened to any count is the sum of the
     // bands shortened to it, so the search tries the sum alone.
-    Judge judge(sum_, phase_, sampleRate_);
-    cost_.sum = Judged(judge, taps_, judge.Of(shortenedSum_, &cost_.sumFromFlatDb));
+    cost_.sum = Judged(judge, taps_, judge.Departure(m, work.magnitudes));
     return cost_;
 }
 

@@ -140,8 +140,13 @@ class ShorteningMeter {
     std::int32_t taps_;
     double sampleRate_;
     ShorteningCost cost_;
-    std::vector<double> sum_;          // of the full-length designs
-    std::vector<double> shortenedSum_; // of the bands shortened to taps_
+    std::size_t length_ = 0; // of the designs
+    // The sums of the full-length designs and of the shortened bands: whole for minimum
+    // phase; for linear phase as the averages of their taps' pairs about the centre, with the
+    // designs' unpaired tap 0 apart, in half the memory.
+    std::vector<double> sum_;
+    double unpairedSum_ = 0.0;
+    std::vector<double> shortenedSum_;
 };
 
 // Shortens every design (all of one length) to taps taps and measures the set: a
