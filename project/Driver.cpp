@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <span>
 #include <stdexcept>
 #include <string>
@@ -177,22 +178,37 @@ void ComputeBand(const ProjectSettings& design, const double* f, const BandTrim&
             t *= gain;
 }
 
+// What a set's checks measure of its bands as the window's thread stages them, in order, so
+// that this work overlaps the bands still being computed instead of following them all.
+struct SetChecks {
+    std::optional<TapsMeter> fit;              // a Linkwitz-Riley set: do its taps hold it
+    std::optional<ShorteningMeter> shortening; // a shortened set: what shortening cost
+
+    SetChecks(const ProjectSettings& design, double rate) {
+        if (design.alignment == Alignment::LinkwitzRiley && design.ways > 1)
+            fit.emplace(design.minimumPhase);
+        if (design.taps < DesignLength(design.taps) && design.ways > 1)
+            shortening.emplace(design.minimumPhase ? BandPhase::Minimum : BandPhase::Linear,
+                               design.taps, rate);
+    }
+    // The band's full-length design, lowest band first.
+    void Add(const std::vector<double>& response) {
+        if (fit) fit->Add(response);
+        if (shortening) shortening->Add(response);
+    }
+};
+
 // The checks of a whole set, once its last band is staged: whether a Linkwitz-Riley set fits
-// its taps, and what shortening cost. designs: the set's full-length responses.
-void CheckSet(const ProjectSettings& design, std::span<const std::vector<double>> designs,
+// its taps, and what shortening cost.
+void CheckSet(const ProjectSettings& design, SetChecks& checks,
               const std::vector<std::string>& names, std::vector<std::string>& warnings) {
-    const int ways = design.ways;
-    const BandPhase phase = design.minimumPhase ? BandPhase::Minimum : BandPhase::Linear;
     const std::string at = design.sampleRate == AllRates ? " at " + std::string(RateTag) : "";
-    if (design.alignment == Alignment::LinkwitzRiley && ways > 1) {
-        TapsMeter meter(design.minimumPhase);
-        for (const std::vector<double>& response : designs)
-            meter.Add(response);
-        const std::string warning = TapsWarning(meter.Finish(), names);
+    if (checks.fit) {
+        const std::string warning = TapsWarning(checks.fit->Finish(), names);
         if (!warning.empty()) warnings.push_back(warning);
     }
-    if (design.taps < DesignLength(design.taps) && ways > 1) {
-        const ShorteningCost cost = MeasureShortening(designs, phase, design.taps, SampleRate);
+    if (checks.shortening) {
+        const ShorteningCost cost = checks.shortening->Finish();
         std::string text;
         for (std::size_t i = 0; i < cost.bands.size(); ++i)
             if (cost.bands[i].Exceeds())
@@ -227,7 +243,7 @@ void WriteSets(const ProjectSettings& design, const double* f, const std::vector
     for (std::size_t set = 0; set < rates.size(); ++set)
         for (std::size_t band = 0; band < bands.size(); ++band)
             jobs.push_back({.set = set, .band = band, .taps = {}, .design = {}, .warnings = {}});
-    std::vector<std::vector<double>> designs; // of the set being staged
+    std::optional<SetChecks> checks; // of the set being staged
 
     const std::thread::id window = std::this_thread::get_id();
     RunBandJobs({
@@ -260,12 +276,17 @@ void WriteSets(const ProjectSettings& design, const double* f, const std::vector
                         files, CoefficientFileName(band.word, side, TagOfRate(rate)), job.taps,
                         design.format == FileFormat::Wav, rate));
                 warnings.insert(warnings.end(), job.warnings.begin(), job.warnings.end());
-                if (!job.design.empty()) designs.push_back(std::move(job.design));
+                if (job.band == 0) {
+                    EnterSet(rate, n);
+                    checks.emplace(design, rate);
+                }
+                if (!job.design.empty()) checks->Add(job.design);
+                std::vector<double>().swap(job.design);
                 std::vector<double>().swap(job.taps);
                 if (job.band + 1 == bands.size()) {
                     EnterSet(rate, n);
-                    CheckSet(design, designs, names, warnings);
-                    designs.clear();
+                    CheckSet(design, *checks, names, warnings);
+                    checks.reset();
                 }
             },
         .idle = [&w] { w.ProcessMessages(); },
